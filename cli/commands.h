@@ -1,0 +1,16 @@
+#pragma once
+// Each subcommand of the command-line program lives in its own file and registers itself here.
+// Exit status: 0 success, 1 the source cannot be opened or the operation fails, 2 usage error.
+
+#include <CLI/CLI.hpp>
+
+#include <functional>
+
+namespace tabulon::cli {
+
+// Set by a subcommand's callback: the program's exit status.
+int& ExitStatus();
+
+void AddInfoCommand(CLI::App& app);
+
+}  // namespace tabulon::cli
