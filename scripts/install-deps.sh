@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libfmt-dev nlohmann-json3-dev libblkid-dev
   clang-14 libclang-rt-14-dev
-  dosfstools mtools util-linux
+  dosfstools mtools util-linux fdisk
   python3 python3-xlwt python3-xlrd python3-olefile
 )
 if [[ "${1:-}" == "--gui" ]]; then
