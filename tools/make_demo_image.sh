@@ -10,7 +10,7 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$(dirname "$out")"
 rm -f "$out"
 truncate -s 48M "$out"
-mkfs.fat -F 32 -s 1 -n TABULONDEMO "$out" >/dev/null
+mkfs.fat -F 32 -s 1 -i 7AB1C0DE -n TABULONDEMO "$out" >/dev/null
 
 /usr/bin/python3 "$here/make_workbook.py" "$work/budget.xls" --rows 40 --cols 6 --seed 1 --title Budget
 /usr/bin/python3 "$here/make_workbook.py" "$work/inventory.xls" --rows 300 --cols 8 --seed 2 --title Stock
