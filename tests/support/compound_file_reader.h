@@ -53,19 +53,29 @@ public:
         uint32_t difatSector = LoadU32(&file[0x44]);
         const uint32_t difatSectors = LoadU32(&file[0x48]);
 
-        // Allocation table sectors: 109 in the header, then a chain of DIFAT sectors.
+        // Allocation table sectors: 109 in the header, then a chain of DIFAT sectors. A damaged count
+        // is not trusted: the list ends at the first free or end-of-chain entry.
+        const uint64_t sectorsInFile = file.size() / sectorSize_;
+        const uint64_t wanted = std::min<uint64_t>(fatSectors, sectorsInFile);
         std::vector<uint32_t> fatSectorList;
-        for (size_t i = 0; i < 109 && fatSectorList.size() < fatSectors; ++i)
-            fatSectorList.push_back(LoadU32(&file[0x4C + 4 * i]));
+        bool listEnded = false;
+        auto take = [&](uint32_t sectorNumber) {
+            if (sectorNumber >= 0xFFFFFFFA) listEnded = true;
+            if (!listEnded) fatSectorList.push_back(sectorNumber);
+        };
+        for (size_t i = 0; i < 109 && !listEnded && fatSectorList.size() < wanted; ++i)
+            take(LoadU32(&file[0x4C + 4 * i]));
         const size_t perDifat = sectorSize_ / 4 - 1;
-        for (uint32_t d = 0; d < difatSectors && fatSectorList.size() < fatSectors; ++d) {
+        for (uint64_t d = 0; d < std::min<uint64_t>(difatSectors, sectorsInFile) && !listEnded &&
+                             fatSectorList.size() < wanted;
+             ++d) {
             const uint8_t* sector = SectorData(difatSector);
             if (!sector) return Fail("DIFAT sector outside the file");
-            for (size_t i = 0; i < perDifat && fatSectorList.size() < fatSectors; ++i)
-                fatSectorList.push_back(LoadU32(sector + 4 * i));
+            for (size_t i = 0; i < perDifat && !listEnded && fatSectorList.size() < wanted; ++i)
+                take(LoadU32(sector + 4 * i));
             difatSector = LoadU32(sector + 4 * perDifat);
         }
-        if (fatSectorList.size() < fatSectors) return Fail("allocation table list is incomplete");
+        if (fatSectorList.empty()) return Fail("no allocation table");
         for (uint32_t sectorNumber : fatSectorList) {
             const uint8_t* sector = SectorData(sectorNumber);
             if (!sector) return Fail("allocation table sector outside the file");
@@ -90,16 +100,14 @@ public:
         }
         if (entries_.empty() || entries_[0].type != EntryType::Root) return Fail("no root entry");
 
+        // Damage to the mini stream or its table only fails the reads of small streams.
         std::vector<uint8_t> miniFatBytes;
-        if (firstMiniFat != kEndOfChain && firstMiniFat != kFreeSector) {
-            if (!ReadChain(fat_, firstMiniFat, sectorSize_, false, miniFatBytes))
-                return Fail("mini allocation table: " + error_);
-            for (size_t i = 0; i + 4 <= miniFatBytes.size(); i += 4) miniFat_.push_back(LoadU32(&miniFatBytes[i]));
-        }
         miniStream_.clear();
-        if (entries_[0].size > 0) {
-            if (!ReadChain(fat_, entries_[0].startSector, sectorSize_, false, miniStream_))
-                return Fail("mini stream: " + error_);
+        if (firstMiniFat != kEndOfChain && firstMiniFat != kFreeSector &&
+            ReadChain(fat_, firstMiniFat, sectorSize_, false, miniFatBytes)) {
+            for (size_t i = 0; i + 4 <= miniFatBytes.size(); i += 4) miniFat_.push_back(LoadU32(&miniFatBytes[i]));
+            if (entries_[0].size > 0 && !ReadChain(fat_, entries_[0].startSector, sectorSize_, false, miniStream_))
+                miniStream_.clear();
         }
         error_.clear();
         return true;
@@ -171,11 +179,22 @@ private:
         return file_.data() + offset;
     }
 
+    // Appends one sector of a chain. Writers often leave the file's last sector short; its missing
+    // bytes read as zero. A sector that starts beyond the file fails.
+    bool AppendSector(uint32_t sector, std::vector<uint8_t>& out) const {
+        uint64_t offset = (uint64_t(sector) + 1) * sectorSize_;
+        if (sector >= 0xFFFFFFFA || offset >= file_.size()) return false;
+        size_t present = size_t(std::min<uint64_t>(sectorSize_, file_.size() - offset));
+        out.insert(out.end(), file_.begin() + ptrdiff_t(offset), file_.begin() + ptrdiff_t(offset + present));
+        out.resize(out.size() + (sectorSize_ - present), 0);
+        return true;
+    }
+
     // Appends the sectors of a chain from `table`; mini sectors come from the mini stream.
     bool ReadChain(const std::vector<uint32_t>& table, uint32_t start, size_t unit, bool mini,
                    std::vector<uint8_t>& out) {
         // A chain longer than the sectors that exist must revisit one.
-        const size_t limit = std::min(table.size(), (mini ? miniStream_.size() : file_.size()) / unit);
+        const size_t limit = std::min(table.size(), (mini ? miniStream_.size() : file_.size() + unit - 1) / unit);
         size_t steps = 0;
         for (uint32_t sector = start; sector != kEndOfChain; sector = table[sector]) {
             if (sector >= table.size()) return Fail("sector chain leaves the allocation table");
@@ -186,9 +205,7 @@ private:
                 out.insert(out.end(), miniStream_.begin() + ptrdiff_t(offset),
                            miniStream_.begin() + ptrdiff_t(offset + unit));
             } else {
-                const uint8_t* data = SectorData(sector);
-                if (!data) return Fail("sector outside the file");
-                out.insert(out.end(), data, data + unit);
+                if (!AppendSector(sector, out)) return Fail("sector outside the file");
             }
         }
         return true;
