@@ -46,7 +46,11 @@ std::optional<uint32_t> FindSecondFatCopy(VolumeDevice& device, uint32_t partiti
 // Step 3: the first sector behind the unused tail of the second FAT copy.
 std::optional<uint32_t> FindDataStart(VolumeDevice& device, uint32_t partitionStart, uint32_t secondFat, FatType type,
                                       std::vector<uint8_t>& window) {
-    const uint64_t start = 2 * uint64_t(secondFat) >= 206 ? 2 * uint64_t(secondFat) - 206 : 0;
+    // The window normally starts inside the second copy's tail. A copy shorter than 206 sectors would
+    // put the copy's own first sector into the window, and that sector would be taken for the data
+    // start; the search starts behind it instead.
+    const uint64_t start = std::max<uint64_t>(2 * uint64_t(secondFat) >= 206 ? 2 * uint64_t(secondFat) - 206 : 0,
+                                              uint64_t(secondFat) + 1);
     if (!ReadWindow(device, window, uint64_t(partitionStart) + start)) return std::nullopt;
     uint32_t i = 0;
     while (i < kWindowSectors && !AllBytes(window.data() + size_t(i) * 512, 512, 0)) ++i;
