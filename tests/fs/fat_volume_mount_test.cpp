@@ -66,6 +66,8 @@ TEST_P(FatImageMount, ListsLiveAndDeletedFilesAndReadsTheirBytes) {
     ASSERT_TRUE(image.MakeDirectory("/Reports")) << image.LastOutput();
     ASSERT_TRUE(image.MakeDirectory("/Reports/2026")) << image.LastOutput();
     ASSERT_TRUE(image.WriteFile("/Reports/2026/Quarterly report with a long name.dat", nested));
+    ASSERT_TRUE(image.MakeDirectory("/财务"));
+    ASSERT_TRUE(image.WriteFile("/财务/报表 2026.xls", small)) << image.LastOutput();
     ASSERT_TRUE(image.WriteFile("/Reports/Doomed long-named file.bin", doomed)) << image.LastOutput();
     ASSERT_TRUE(image.DeleteFile("/Reports/Doomed long-named file.bin")) << image.LastOutput();
 
@@ -91,6 +93,7 @@ TEST_P(FatImageMount, ListsLiveAndDeletedFilesAndReadsTheirBytes) {
         {"/after.bin", &after, false},
         {"/fragmented.bin", &fragmented, false},
         {"/Reports/2026/Quarterly report with a long name.dat", &nested, false},
+        {"/财务/报表 2026.xls", &small, false},
         // Deleted files are read by contiguity: right as long as nothing took their clusters.
         {"/Reports/Doomed long-named file.bin", &doomed, true},
     };

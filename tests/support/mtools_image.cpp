@@ -24,7 +24,7 @@ std::string Target(const std::string& path) { return ShellQuote("::" + path); }
 bool MtoolsImage::ToolsAvailable() { return HasProgram("mkfs.fat") && HasProgram("mcopy") && HasProgram("mdeltree"); }
 
 bool MtoolsImage::Run(const std::string& command) {
-    CommandResult result = RunCommand("MTOOLS_SKIP_CHECK=1 MTOOLS_NO_VFAT=0 " + command);
+    CommandResult result = RunCommand("LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 " + command);
     lastOutput_ = command + "\n" + result.output;
     return result.exitStatus == 0;
 }
