@@ -55,6 +55,9 @@ bool DirectoryTree::ReadVolumeSectors(void* buffer, uint32_t byteCount, uint64_t
     VolumeDevice* device = volume_.Device();
     const uint64_t sector = uint64_t(volume_.PartitionStart()) + volumeSector;
     if (device == nullptr || buffer == nullptr || sector > 0xFFFFFFFFu || byteCount > 0x7FFFFFFFu) return false;
+    // A read that meets the end of the device stops there; what lies beyond reads as zeros rather than
+    // as whatever the buffer held before.
+    if (sector + (byteCount + 511) / 512 > device->SectorCount()) std::memset(buffer, 0, byteCount);
     return device->Read(buffer, static_cast<int32_t>(byteCount), static_cast<uint32_t>(sector));
 }
 
@@ -294,18 +297,23 @@ bool DirectoryTree::LoadSubdirectoryAt(FileEntry& entry, std::vector<uint32_t>& 
     if (clusters.empty()) return false;
     loaded.insert(entry.start);
 
-    std::vector<uint8_t> data;
-    try {
-        data.resize(clusters.size() * size_t(geometry_.clusterBytes));
-    } catch (const std::bad_alloc&) {
-        return false;
+    {
+        // The folder's data is freed before its subfolders are loaded, so that a deep tree holds one
+        // folder's clusters at a time.
+        std::vector<uint8_t> data;
+        try {
+            data.resize(clusters.size() * size_t(geometry_.clusterBytes));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        for (size_t i = 0; i < clusters.size(); ++i)
+            if (!volume_.ReadCluster(clusters[i], data.data() + i * geometry_.clusterBytes)) return false;
+        // A folder's data starts with its "." and ".." slots; a cluster without them is not this
+        // folder's (reused after deletion, or a damaged first-cluster field), and parsing it would list
+        // strangers.
+        if (data.size() < 2 * kSlotBytes || !StartsWithDotSlots(data.data())) return false;
+        if (!ParseDirectory(entry, data.data(), data.size() / kSlotBytes)) return false;
     }
-    for (size_t i = 0; i < clusters.size(); ++i)
-        if (!volume_.ReadCluster(clusters[i], data.data() + i * geometry_.clusterBytes)) return false;
-    // A folder's data starts with its "." and ".." slots; a cluster without them is not this folder's
-    // (reused after deletion, or a damaged first-cluster field), and parsing it would list strangers.
-    if (data.size() < 2 * kSlotBytes || !StartsWithDotSlots(data.data())) return false;
-    if (!ParseDirectory(entry, data.data(), data.size() / kSlotBytes)) return false;
     LoadChildren(entry, ancestors, depth + 1, geometry_.fatType != FatType::Fat32);
     return true;
 }

@@ -93,6 +93,7 @@ public:
 
 private:
     bool IsRootNode(const FileEntry& entry) const { return &entry == &tree_.Root(); }
+    void ScanLostFoldersUnguarded();
 
     AllocationTable table_;
     DirectoryTree tree_;

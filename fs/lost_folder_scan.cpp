@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "common/little_endian.h"
@@ -27,6 +28,19 @@ std::u16string FolderName(uint64_t number) {
 }  // namespace
 
 void FatVolume::ScanLostFolders() {
+    try {
+        ScanLostFoldersUnguarded();
+    } catch (const std::bad_alloc&) {
+        // Out of memory: nothing is listed rather than a part that may lack merged folders.
+        tree_.Lost().children.clear();
+    }
+    if (progress_) {
+        progress_->SetMax(0);
+        progress_->SetPos(0);
+    }
+}
+
+void FatVolume::ScanLostFoldersUnguarded() {
     const FatGeometry& g = tree_.Geometry();
     const uint32_t c = g.clusterBytes;
     if (!g.valid || c == 0 || device_ == nullptr) return;
@@ -45,7 +59,6 @@ void FatVolume::ScanLostFolders() {
     uint8_t* chunk = buffer.data() + carryBytes;
     bool carryValid = false;
     std::vector<FileEntry> records;
-    const uint64_t deviceSectors = device_->SectorCount();
 
     for (uint64_t k = 2; k < end; k += clustersPerChunk) {
         if (progress_ && progress_->StopRequested()) break;
@@ -54,8 +67,6 @@ void FatVolume::ScanLostFolders() {
         const uint32_t bytes = clusters * c;
         const uint64_t volumeSector = g.firstDataSector + (k - 2) * g.sectorsPerCluster;
         const uint64_t deviceSector = uint64_t(PartitionStart()) + volumeSector;
-        // A read that meets the end of the device stops there; what lies beyond reads as zeros.
-        if (deviceSector + bytes / 512 > deviceSectors) std::memset(chunk, 0, bytes);
         if (!tree_.ReadVolumeSectors(chunk, bytes, volumeSector)) {
             carryValid = false;
             continue;
@@ -102,10 +113,6 @@ void FatVolume::ScanLostFolders() {
     FileEntry& lost = tree_.Lost();
     lost.children = std::move(records);
     FixParentLinks(lost);
-    if (progress_) {
-        progress_->SetMax(0);
-        progress_->SetPos(0);
-    }
 }
 
 }  // namespace tabulon
