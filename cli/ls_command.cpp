@@ -12,6 +12,7 @@
 #include "cli/commands.h"
 #include "fs/boot_parameter_reconstruction.h"
 #include "fs/boot_sector_kind.h"
+#include "fs/code_page.h"
 #include "fs/disk_node.h"
 #include "fs/fat_volume.h"
 #include "fs/partition_table.h"
@@ -19,35 +20,18 @@
 namespace tabulon::cli {
 namespace {
 
+// Control characters from the disk are shown as \xNN rather than sent to the terminal.
 std::string Utf8(std::u16string_view text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c < 0xE000) {
-            c = 0xFFFD;
-        }
+    std::u16string visible;
+    for (char16_t c : text) {
         if (c < 0x20 || c == 0x7F) {
-            out += fmt::format("\\x{:02X}", c);  // control characters from the disk stay visible
-        } else if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            const std::string escaped = fmt::format("\\x{:02X}", unsigned(c));
+            visible.append(escaped.begin(), escaped.end());
         } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            visible.push_back(c);
         }
     }
-    return out;
+    return Utf16ToUtf8(visible);
 }
 
 std::string TimeText(uint16_t date, uint32_t time) {

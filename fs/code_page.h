@@ -1,11 +1,12 @@
 #pragma once
-// Conversion of the 8-bit short names of directory entries to UTF-16. The code page is process-wide:
+// Conversion of the 8-bit short names of directory entries to UTF-16, and of UTF-16 text to UTF-8. The code page is process-wide:
 // CP936 (GBK) unless changed (a setting, `--codepage`). Conversion never fails: a byte that does not
 // convert becomes U+FFFD.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace tabulon {
 
@@ -18,5 +19,8 @@ std::string ShortNameCodePage();
 
 // Converts `count` bytes in the current code page.
 std::u16string DecodeShortNameBytes(const uint8_t* bytes, size_t count);
+
+// UTF-16 to UTF-8 for the edges (console, paths, JSON). A lone surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view text);
 
 }  // namespace tabulon

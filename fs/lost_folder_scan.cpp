@@ -62,7 +62,7 @@ void FatVolume::ScanLostFoldersUnguarded() {
 
     for (uint64_t k = 2; k < end; k += clustersPerChunk) {
         if (progress_ && progress_->StopRequested()) break;
-        if (progress_) progress_->SetPos(static_cast<int32_t>(std::min<uint64_t>(k - 2, INT32_MAX)));
+        if (progress_) progress_->SetPos(static_cast<int32_t>(std::min<uint64_t>(k - 2, progress_->progressMax.load())));
         const uint32_t clusters = static_cast<uint32_t>(std::min<uint64_t>(clustersPerChunk, end - k));
         const uint32_t bytes = clusters * c;
         const uint64_t volumeSector = g.firstDataSector + (k - 2) * g.sectorsPerCluster;

@@ -16,10 +16,7 @@ TEST(LsCommand, ListsLiveDeletedAndLostEntries) {
     if (!MtoolsImage::ToolsAvailable()) GTEST_SKIP() << "mkfs.fat and mtools are not installed";
     test::TempDir dir;
     MtoolsImage image(dir.File("stick.img"));
-    MtoolsImage::Format format;
-    format.fatBits = 16;
-    format.sizeKiB = 16384;
-    format.sectorsPerCluster = 4;
+    const auto format = MtoolsImage::Format::Of(16, 16384, 4);
     ASSERT_TRUE(image.Create(format));
     ASSERT_TRUE(image.MakeDirectory("/Reports"));
     ASSERT_TRUE(image.WriteFile("/Reports/Budget 2026.xls", std::vector<uint8_t>(3000, 1)));
@@ -48,9 +45,7 @@ TEST(LsCommand, FindsTheVolumeBehindAPartitionTable) {
     if (!MtoolsImage::ToolsAvailable() || !test::HasProgram("sfdisk")) GTEST_SKIP() << "needs mtools and sfdisk";
     test::TempDir dir;
     MtoolsImage volume(dir.File("vol.img"));
-    MtoolsImage::Format format;
-    format.fatBits = 32;
-    format.sizeKiB = 40960;
+    const auto format = MtoolsImage::Format::Of(32, 40960);
     ASSERT_TRUE(volume.Create(format));
     ASSERT_TRUE(volume.WriteFile("/Inside the partition.xls", std::vector<uint8_t>(10, 3)));
     const std::string disk = dir.File("disk.img");

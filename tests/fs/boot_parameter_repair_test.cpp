@@ -65,10 +65,7 @@ protected:
 
 TEST_F(DamagedBootSector, Fat32MountsFromTheBackupBootSector) {
     MtoolsImage image(temp.File("backup.img"));
-    MtoolsImage::Format format;
-    format.fatBits = 32;
-    format.sizeKiB = 131072;
-    format.sectorsPerCluster = 2;
+    const auto format = MtoolsImage::Format::Of(32, 131072, 2);
     Populate(image, format);
     if (HasFatalFailure()) return;
 
@@ -88,10 +85,7 @@ TEST_F(DamagedBootSector, Fat32MountsFromTheBackupBootSector) {
 
 TEST_F(DamagedBootSector, Fat32IsRebuiltFromTheFatCopiesWhenBothBootSectorsAreGone) {
     MtoolsImage image(temp.File("rebuilt32.img"));
-    MtoolsImage::Format format;
-    format.fatBits = 32;
-    format.sizeKiB = 65536;
-    format.sectorsPerCluster = 1;
+    const auto format = MtoolsImage::Format::Of(32, 65536, 1);
     Populate(image, format);
     if (HasFatalFailure()) return;
     auto original = test::OpenFatImage(image.Path());
@@ -117,10 +111,7 @@ TEST_F(DamagedBootSector, Fat32IsRebuiltFromTheFatCopiesWhenBothBootSectorsAreGo
 
 TEST_F(DamagedBootSector, Fat16IsRebuiltFromTheFatCopies) {
     MtoolsImage image(temp.File("rebuilt16.img"));
-    MtoolsImage::Format format;
-    format.fatBits = 16;
-    format.sizeKiB = 49152;
-    format.sectorsPerCluster = 2;
+    const auto format = MtoolsImage::Format::Of(16, 49152, 2);
     Populate(image, format);
     if (HasFatalFailure()) return;
     ASSERT_TRUE(image.Patch(0, std::vector<uint8_t>(512, 0)));

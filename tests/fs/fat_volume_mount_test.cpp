@@ -33,10 +33,7 @@ protected:
 TEST_P(FatImageMount, ListsLiveAndDeletedFilesAndReadsTheirBytes) {
     const FormatCase& c = GetParam();
     MtoolsImage image(temp.File("volume.img"));
-    MtoolsImage::Format format;
-    format.fatBits = c.fatBits;
-    format.sizeKiB = c.sizeKiB;
-    format.sectorsPerCluster = c.sectorsPerCluster;
+    const auto format = MtoolsImage::Format::Of(c.fatBits, c.sizeKiB, c.sectorsPerCluster);
     ASSERT_TRUE(image.Create(format)) << image.LastOutput();
     const uint32_t clusterBytes = 512u * c.sectorsPerCluster;
 

@@ -35,10 +35,7 @@ TEST_F(LostFolders, QuickFormatLeavesFoldersThatTheScanFindsAndNests) {
     for (int fatBits : {16, 32}) {
         SCOPED_TRACE(fatBits);
         MtoolsImage image(temp.File("formatted" + std::to_string(fatBits) + ".img"));
-        MtoolsImage::Format format;
-        format.fatBits = fatBits;
-        format.sizeKiB = fatBits == 16 ? 32768 : 65536;
-        format.sectorsPerCluster = fatBits == 16 ? 4 : 1;
+        const auto format = MtoolsImage::Format::Of(fatBits, fatBits == 16 ? 32768 : 65536, fatBits == 16 ? 4 : 1);
         ASSERT_TRUE(image.Create(format)) << image.LastOutput();
         const auto budget = PatternBytes(5000, 21);
         const auto notes = PatternBytes(700, 22);
@@ -89,10 +86,7 @@ TEST_F(LostFolders, QuickFormatLeavesFoldersThatTheScanFindsAndNests) {
 
 TEST_F(LostFolders, LiveFoldersAreNotLostButDeletedOnesAre) {
     MtoolsImage image(temp.File("deltree.img"));
-    MtoolsImage::Format format;
-    format.fatBits = 16;
-    format.sizeKiB = 16384;
-    format.sectorsPerCluster = 2;
+    const auto format = MtoolsImage::Format::Of(16, 16384, 2);
     ASSERT_TRUE(image.Create(format)) << image.LastOutput();
     const auto kept = PatternBytes(1500, 31);
     const auto gone = PatternBytes(2500, 32);
@@ -124,9 +118,7 @@ TEST_F(LostFolders, LiveFoldersAreNotLostButDeletedOnesAre) {
 
 TEST_F(LostFolders, StopRequestEndsTheScanEarly) {
     MtoolsImage image(temp.File("stop.img"));
-    MtoolsImage::Format format;
-    format.fatBits = 16;
-    format.sizeKiB = 16384;
+    const auto format = MtoolsImage::Format::Of(16, 16384);
     ASSERT_TRUE(image.Create(format));
     ASSERT_TRUE(image.MakeDirectory("/A"));
     ASSERT_TRUE(image.WriteFile("/A/a.bin", PatternBytes(10, 1)));
@@ -147,10 +139,7 @@ TEST_F(LostFolders, Fat32DeletedEntryGetsItsHighClusterWordBack) {
     // 131,072 clusters of 512 bytes: a workbook written after 34 MB of filler starts above cluster
     // 65,535, so clearing the high word of its deleted entry points it at the wrong cluster.
     MtoolsImage image(temp.File("highword.img"));
-    MtoolsImage::Format format;
-    format.fatBits = 32;
-    format.sizeKiB = 65536;
-    format.sectorsPerCluster = 1;
+    const auto format = MtoolsImage::Format::Of(32, 65536, 1);
     ASSERT_TRUE(image.Create(format));
     ASSERT_TRUE(image.WriteFile("/FILLER.BIN", std::vector<uint8_t>(34 * 1024 * 1024, 0x5A)));
     const std::string workbook = temp.File("book.xls");

@@ -3,36 +3,11 @@
 #include <array>
 
 #include "fs/boot_sector_kind.h"
+#include "fs/code_page.h"
 
 namespace tabulon::test {
 
-std::string Utf8Name(const FileEntry& entry) {
-    std::string out;
-    const std::u16string_view name = entry.Name();
-    for (size_t i = 0; i < name.size(); ++i) {
-        uint32_t c = name[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (name[i + 1] - 0xDC00);
-            ++i;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
+std::string Utf8Name(const FileEntry& entry) { return Utf16ToUtf8(entry.Name()); }
 
 OpenedVolume OpenFatImage(const std::string& imagePath, uint32_t partitionStart, bool mount, FatType declaredType) {
     OpenedVolume result;

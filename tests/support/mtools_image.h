@@ -17,6 +17,14 @@ public:
         int sectorsPerCluster = 0;   // 0: the formatter's choice
         uint32_t volumeId = 0x1234ABCD;
         std::string label = "TABULON";
+
+        static Format Of(int fatBits, uint32_t sizeKiB, int sectorsPerCluster = 0) {
+            Format format;
+            format.fatBits = fatBits;
+            format.sizeKiB = sizeKiB;
+            format.sectorsPerCluster = sectorsPerCluster;
+            return format;
+        }
     };
 
     // True when mkfs.fat and mtools are installed.
