@@ -97,6 +97,7 @@ bool DirectoryTree::RepairBootParameters(FatType type, uint64_t totalSectorsHint
 }
 
 bool DirectoryTree::ComputeGeometry(FatType declaredType) {
+    geometry_ = FatGeometry {};
     FatGeometry g;
     g.partitionStart = volume_.PartitionStart();
     const BootParameters& b = Boot();
@@ -197,6 +198,8 @@ void DirectoryTree::MoveSystemDirectoriesBack() {
 
 bool DirectoryTree::Mount(FatType declaredType, uint64_t totalSectorsHint) {
     Clear();
+    geometry_ = FatGeometry {};
+    usedMap_.clear();
     VolumeDevice* device = volume_.Device();
     if (device == nullptr) return false;
     if (!device->ReadBootSector(volume_.PartitionStart())) return false;

@@ -55,7 +55,7 @@ uint32_t FatVolume::ClusterBytes() const { return tree_.Geometry().clusterBytes;
 uint32_t FatVolume::SectorsPerCluster() const { return tree_.Geometry().sectorsPerCluster; }
 
 void FatVolume::SetSectorsPerCluster(uint32_t n) {
-    if (n == 0 || n > 255) return;
+    if (!IsPowerOfTwoUpTo(n, 128)) return;
     tree_.Boot().SetSectorsPerCluster(static_cast<uint8_t>(n));
     if (tree_.Geometry().valid) tree_.ComputeGeometry(tree_.Geometry().fatType);
 }
