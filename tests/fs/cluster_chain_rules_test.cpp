@@ -154,6 +154,36 @@ TEST_F(ByteBuiltVolume, ReadsFileDataFromAnOffsetAcrossFragments) {
     EXPECT_EQ(allocated, 4u * 512);
 }
 
+TEST_F(ByteBuiltVolume, ContentFoundEntriesReadTheirOwnSectorRuns) {
+    FatImageBuilder b = FatImageBuilder::Fat16(65536, 4);
+    const auto first = test::PatternBytes(1024, 51);
+    const auto second = test::PatternBytes(512, 52);
+    std::copy(first.begin(), first.end(), b.Sector(3000));
+    std::copy(second.begin(), second.end(), b.Sector(5000));
+    auto opened = Mount(b);
+    ASSERT_TRUE(opened.mounted);
+    FileEntry found;
+    found.flags = FileEntryFlags::ContentFound;
+    found.start = 3000;
+    found.size = 1400;
+    found.runs = std::make_unique<ClusterChain>();
+    found.runs->Append(3000, 2);
+    found.runs->Append(5000, 1);
+    ClusterChain chain;
+    ASSERT_TRUE(opened.volume->BuildChain(found, chain, nullptr));
+    EXPECT_EQ(chain.Runs(), found.runs->Runs());
+    std::vector<uint8_t> out(600);
+    ASSERT_TRUE(opened.volume->ReadFileData(found, out.data(), out.size(), 800, 600, chain));
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + 224, first.begin() + 800));
+    EXPECT_TRUE(std::equal(out.begin() + 224, out.end(), second.begin()));
+    uint64_t allocated = 0, size = 0;
+    ASSERT_TRUE(opened.volume->GetSizes(found, allocated, size));
+    EXPECT_EQ(allocated, 1536u);
+    EXPECT_EQ(size, 1400u);
+    // Past the last run: not all bytes can be given.
+    EXPECT_FALSE(opened.volume->ReadFileData(found, out.data(), out.size(), 1400, 300, chain));
+}
+
 TEST_F(ByteBuiltVolume, Fat16TakesTheSixteenBitTotalWhenTheLargeFieldIsZero) {
     FatImageBuilder b = FatImageBuilder::Fat16(40000, 2);
     ASSERT_EQ(LoadU32(b.Sector(0) + 32), 0u);

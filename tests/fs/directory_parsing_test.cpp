@@ -203,3 +203,52 @@ TEST_F(DirectoryLoading, HiddenSystemFoldersMoveBehindTheOthers) {
 
 }  // namespace
 }  // namespace tabulon
+
+namespace tabulon {
+namespace {
+
+TEST(LostFolderParsing, LongNamesFollowSequenceNumbersAndDeletedSlots) {
+    // The short name starts with an even byte: the sequence check applies to live entries.
+    const auto shortSlot = FatImageBuilder::ShortSlot("REPORT~1XLS", 0x20, 5, 10);
+    auto intact = FatImageBuilder::NamedSlots(u"Quarterly report 2026.xls", shortSlot);
+    ASSERT_EQ(intact.size(), 3u);
+    // Live entry whose slot next to it carries sequence 2 instead of 1: the walk stops before it, and
+    // the 8.3 name is used.
+    auto broken = intact;
+    broken[1][0] = 0x02;
+    // Deleted entry with deleted long-name slots: every slot is used.
+    auto deleted = intact;
+    for (auto& slot : deleted) slot[0] = 0xE5;
+    deleted[2][0] = 0xE5;
+    // A live directory entry with the directory attribute, and a deleted one whose size is not a
+    // cluster-sized value (a file).
+    auto folder = FatImageBuilder::ShortSlot("FOLDER     ", 0x10, 6, 0);
+    auto notFolder = FatImageBuilder::ShortSlot("\xE5" "2ILE      ", 0x10, 7, 1234);
+
+    struct Case {
+        const char* what;
+        std::vector<DirectorySlot> slots;
+        std::string name;
+        bool directory;
+    };
+    const std::vector<Case> cases = {
+        {"intact", intact, "Quarterly report 2026.xls", false},
+        {"broken sequence", broken, "REPORT~1.XLS", false},
+        {"deleted", deleted, "Quarterly report 2026.xls", false},
+        {"folder without extension", {folder}, "FOLDER", true},
+        {"deleted folder slot with a file size", {notFolder}, "\xEF\xBF\xBD" "2ILE", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FileEntry record;
+        record.flags = FileEntryFlags::Deleted | FileEntryFlags::Directory;
+        const auto bytes = Flatten(c.slots);
+        ASSERT_EQ(ParseLostFolderSlots(record, bytes.data(), c.slots.size(), FatType::Fat32), 1u);
+        EXPECT_EQ(test::Utf8Name(record.children[0]), c.name);
+        EXPECT_EQ(record.children[0].IsDirectory(), c.directory);
+        EXPECT_TRUE(record.children[0].IsDeleted());  // everything in a lost folder is deleted
+    }
+}
+
+}  // namespace
+}  // namespace tabulon
