@@ -75,7 +75,9 @@ bool ParseDirectorySlots(FileEntry& parent, const uint8_t* slots, size_t slotCou
         if (first == 0) {
             if (slot[1] == 0) break;
             first = ' ';
-        } else if (IsDeletionMark(first)) {
+        } else if (first == kEscapedE5) {
+            first = 0xE5;
+        } else if (IsDeletedSlotStart(first)) {
             if (slot[1] >= 0x01 && slot[1] <= 0x7F) first = ' ';
             flags = FileEntryFlags::Deleted | FileEntryFlags::OwnDeleted;
         }
@@ -108,10 +110,11 @@ size_t ParseLostFolderSlots(FileEntry& record, const uint8_t* slots, size_t slot
     size_t added = 0;
     for (size_t i = 0; i < slotCount; ++i) {
         const uint8_t* slot = slots + i * kSlotBytes;
-        const uint8_t first = slot[0];
+        uint8_t first = slot[0];
         if (first == 0) break;
         if ((slot[11] & kVolumeLabelAttribute) || first == '.') continue;
-        const bool deleted = IsDeletionMark(first);
+        const bool deleted = IsDeletedSlotStart(first);
+        if (first == kEscapedE5) first = 0xE5;
 
         FileEntry entry;
         entry.flags = deleted ? (FileEntryFlags::Deleted | FileEntryFlags::OwnDeleted)
@@ -119,7 +122,7 @@ size_t ParseLostFolderSlots(FileEntry& record, const uint8_t* slots, size_t slot
         FillEntryFromSlot(entry, slot, type);
         if (entry.IsDirectory() && deleted && entry.size != 0 && entry.size != clusterSized)
             entry.flags &= ~FileEntryFlags::Directory;
-        const bool checkSequence = !deleted && (first & 1) == 0;
+        const bool checkSequence = !deleted && (slot[0] & 1) == 0;
         std::u16string name = i > 0 ? LostLongName(slots, i, checkSequence) : std::u16string();
         if (name.empty()) name = ShortSlotName(slot, first, !entry.IsDirectory());
         TrimSpaces(name);

@@ -12,9 +12,9 @@
 namespace tabulon {
 
 // Live-directory rules. Builds parent's children array from `slotCount` slots: long names assembled
-// backwards, short names through the code page with the NT case bits, deletion marks (0x05, 0xE5,
-// 0xEB) set Deleted and OwnDeleted, volume labels and dot entries skipped, a slot that starts with
-// 0x00 0x00 ends the directory. Children inherit Deleted from the parent, are sorted and have their
+// backwards, short names through the code page with the NT case bits, deletion marks (0xE5, 0xEB) set
+// Deleted and OwnDeleted (0x05 is a live name that starts with the byte 0xE5), volume labels and dot
+// entries skipped, a slot that starts with 0x00 0x00 ends the directory. Children inherit Deleted from the parent, are sorted and have their
 // duplicate names resolved. `scratch` is reused between calls. Any previous children are replaced.
 bool ParseDirectorySlots(FileEntry& parent, const uint8_t* slots, size_t slotCount, FatType type,
                          std::vector<FileEntry>& scratch);

@@ -18,6 +18,10 @@ constexpr uint8_t kDirectoryAttribute = 0x10;
 
 inline bool IsLongNameSlot(const uint8_t* slot) { return slot[11] == kLongNameAttributes; }
 inline bool IsDeletionMark(uint8_t firstByte) { return firstByte == 0x05 || firstByte == 0xE5 || firstByte == 0xEB; }
+// A live entry whose name starts with the byte 0xE5 (a lead byte of double-byte code pages such as
+// GBK and Shift-JIS) stores 0x05 instead, so that it is not taken for deleted.
+constexpr uint8_t kEscapedE5 = 0x05;
+inline bool IsDeletedSlotStart(uint8_t firstByte) { return firstByte != kEscapedE5 && IsDeletionMark(firstByte); }
 // "." padded with spaces at the start of a cluster, followed by ".." padded with spaces: the first two
 // slots of every subdirectory. `slots` holds at least 64 bytes.
 bool StartsWithDotSlots(const uint8_t* slots);

@@ -66,6 +66,24 @@ TEST(DirectoryParsing, NamesDeletionMarksAndSkippedSlots) {
     EXPECT_EQ(parent.children[2].start, 5u);
 }
 
+TEST(DirectoryParsing, LeadingByte05IsALiveNameStartingWithE5) {
+    // "濠" in GBK is E5 A9; a live entry stores it as 05 A9.
+    auto slots = std::vector<DirectorySlot> {FatImageBuilder::ShortSlot("\x05\xA9      XLS", 0x20, 3, 1)};
+    for (bool lost : {false, true}) {
+        FileEntry parent;
+        parent.flags = FileEntryFlags::Directory;
+        if (lost) {
+            const auto bytes = Flatten(slots);
+            ASSERT_EQ(ParseLostFolderSlots(parent, bytes.data(), 1, FatType::Fat32), 1u);
+        } else {
+            parent = Parse(slots);
+        }
+        ASSERT_EQ(parent.children.size(), 1u);
+        EXPECT_EQ(test::Utf8Name(parent.children[0]), "濠.XLS");
+        EXPECT_FALSE(parent.children[0].IsDeleted());
+    }
+}
+
 TEST(DirectoryParsing, LongNameSlotWith0x43SkipsTheNextTwoSlots) {
     // A dangling 0x43 slot in front of two ordinary entries: both are skipped with it.
     DirectorySlot dangling {};
