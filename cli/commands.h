@@ -12,5 +12,6 @@ namespace tabulon::cli {
 int& ExitStatus();
 
 void AddInfoCommand(CLI::App& app);
+void AddLsCommand(CLI::App& app);
 
 }  // namespace tabulon::cli
