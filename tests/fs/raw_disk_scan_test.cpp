@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "raw_scan_support.h"
+#include "support/fat_image_builder.h"
 #include "support/test_environment.h"
 
 namespace tabulon {
@@ -155,6 +156,63 @@ TEST(RawDiskScan, WithoutDeviceNothingRuns) {
     raw.SetOwner(&disk);
     EXPECT_FALSE(raw.ScanRawDisk());
     EXPECT_EQ(disk.VolumeCount(), 0);
+}
+
+// A sparse image of `sectors` sectors holding `sectorsAt` at the given sectors.
+std::string SparseImage(const TempDir& dir, const std::string& name, uint64_t sectors,
+                        const std::vector<std::pair<uint64_t, test::SectorBytes>>& sectorsAt) {
+    const std::string path = dir.File(name);
+    std::ofstream(path, std::ios::binary).close();
+    std::filesystem::resize_file(path, sectors * 512);
+    std::fstream io(path, std::ios::in | std::ios::out | std::ios::binary);
+    for (const auto& [at, bytes] : sectorsAt) {
+        io.seekp(static_cast<std::streamoff>(at * 512));
+        io.write(reinterpret_cast<const char*>(bytes.data()), 512);
+    }
+    return path;
+}
+
+TEST(RawDiskScan, SmallGroupsOfFoldersBecomeVolumesOnlyOnSmallDevices) {
+    // Two folders of one file each, 4 KiB clusters, cluster 0 at sector 20000: a group of weight 2.
+    auto folder = [](uint32_t own) {
+        test::SectorBytes s {};
+        const auto dot = test::FatImageBuilder::ShortSlot(".          ", 0x10, own, 0);
+        const auto dotdot = test::FatImageBuilder::ShortSlot("..         ", 0x10, 0, 0);
+        const auto file = test::FatImageBuilder::ShortSlot("BOOK    XLS", 0x20, own + 1, 5000);
+        std::memcpy(s.data(), dot.data(), 32);
+        std::memcpy(s.data() + 32, dotdot.data(), 32);
+        std::memcpy(s.data() + 64, file.data(), 32);
+        return s;
+    };
+    test::SectorBytes data;
+    data.fill(0xA7);
+    const std::vector<std::pair<uint64_t, test::SectorBytes>> content = {
+        {20000 + 8 * 100, folder(100)}, {20000 + 8 * 101, data}, {20000 + 8 * 120, folder(120)}, {20000 + 8 * 121, data}};
+    struct Case {
+        uint64_t sectors;
+        uint32_t minimumGroupSize;  // 0: the analysis setting (3)
+        int volumes;
+    };
+    const Case cases[] = {
+        {200000, 0, 1},          // below 600 MiB every group counts
+        {kRawLargeDeviceSectors, 0, 0},  // from 600 MiB on, a group needs 3 files
+        {kRawLargeDeviceSectors, 2, 1},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        const std::string path = SparseImage(dir, "g.img", c.sectors, content);
+        RawScanOptions options;
+        options.minimumGroupSize = c.minimumGroupSize;
+        auto run = RunRawScan(path, options);
+        EXPECT_EQ(run->Summary().foldersFound, 2u) << c.sectors;
+        ASSERT_EQ(run->disk->VolumeCount(), c.volumes) << c.sectors << " " << c.minimumGroupSize;
+        if (c.volumes == 1) {
+            VolumeAnalyser* volume = run->disk->Volume(0);
+            EXPECT_EQ(volume->SectorsPerCluster(), 8u);
+            EXPECT_EQ(volume->PartitionStart() + volume->DataStartSector(), 20000u + 16);  // cluster 2
+            EXPECT_EQ(volume->RootEntry()->ChildCount(), 2);
+        }
+    }
 }
 
 TEST(RawDiskScan, StopEndsTheScanAfterTheCurrentWindowAndKeepsWhatWasFound) {
