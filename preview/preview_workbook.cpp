@@ -25,7 +25,6 @@ constexpr uint16_t MergedCells = 0x00E5;
 constexpr uint16_t Sst = 0x00FC;
 constexpr uint16_t LabelSst = 0x00FD;
 constexpr uint16_t ExtSst = 0x00FF;
-constexpr uint16_t Dimensions = 0x0200;
 constexpr uint16_t Number = 0x0203;
 constexpr uint16_t BoolErr = 0x0205;
 constexpr uint16_t Row = 0x0208;
@@ -99,6 +98,53 @@ int32_t ToPixels(double value) {
     return static_cast<int32_t>(std::lround(value));
 }
 
+// The length a record must have for the reader to take its values; any other length makes the walk
+// resynchronise. Records the reader takes values from must also lie wholly inside the data (`fits`).
+bool LengthAccepted(uint16_t type, uint16_t length, bool fits) {
+    switch (type) {
+        case 0x0000:
+        case 0xFFFF: return false;
+        case Record::Eof: return length == 0;
+        case Record::BoundSheet: return length >= 8 && fits;
+        case Record::Sst: return length >= 9;  // a cut-off table still gives the strings it holds
+        case Record::LabelSst: return length >= 10 && fits;
+        case Record::Number: return length == 14 && fits;
+        case Record::Rk: return length >= 10 && fits;
+        case Record::MulRk: return length > 6 && (length - 6) % 6 == 0 && fits;
+        case Record::BoolErr: return length == 8 && fits;
+        // 14 bytes of attributes and the name's 2-byte header: some writers leave the name empty.
+        case Record::Font: return length >= 16 && fits;
+        case Record::Xf: return length == 20 && fits;
+        case Record::DefColWidth: return length == 2 && fits;
+        case Record::ColInfo: return length == 12 && fits;
+        case Record::DefaultRowHeight: return length == 4 && fits;
+        case Record::Row: return length == 16 && fits;
+        case Record::MergedCells: return length >= 10 && (length - 2) % 8 == 0 && fits;
+        // The stride word, then 8 bytes per bucket: an empty table's index is 2 bytes long.
+        case Record::ExtSst: return length >= 2;
+        // The format number and a string header: "@" or "0" make records of 6 bytes.
+        case Record::Format: return length >= 5;
+        default: return true;
+    }
+}
+
+// Records that put values into the current sheet.
+bool IsSheetContent(uint16_t type) {
+    switch (type) {
+        case Record::LabelSst:
+        case Record::Number:
+        case Record::Rk:
+        case Record::MulRk:
+        case Record::BoolErr:
+        case Record::DefColWidth:
+        case Record::ColInfo:
+        case Record::DefaultRowHeight:
+        case Record::Row:
+        case Record::MergedCells: return true;
+        default: return false;
+    }
+}
+
 }  // namespace
 
 struct PreviewWorkbook::State {
@@ -110,6 +156,9 @@ struct PreviewWorkbook::State {
     std::map<int32_t, size_t> extraSlots;
     // Sheet index -> the coverage of its merged ranges.
     std::map<size_t, MergeCoverage> merges;
+    // Chart substreams open at the position: a chart sheet's, or one embedded in a worksheet. Their
+    // NUMBER and LABEL-like records are the chart's cached series values, not cells of any sheet.
+    int32_t chartDepth = 0;
 };
 
 PreviewWorkbook::PreviewWorkbook() : state_(std::make_unique<State>()) {}
@@ -243,12 +292,13 @@ uint16_t PreviewWorkbook::HandleRecord(const uint8_t* data, size_t position, siz
     const uint16_t length = LoadU16(record + 2);
     if (length > kMaxRecordLength) return 0;
     const uint16_t advance = static_cast<uint16_t>(length + 4);
-    // Records the reader takes values from must lie wholly inside the data; the others are stepped over.
     const bool fits = length <= remaining - 4;
 
     if (naming && type != Record::BoundSheet && type != Record::Sst && type != Record::LabelSst &&
         type != Record::Bof && type != Record::Eof)
         return advance;
+
+    if (!LengthAccepted(type, length, fits)) return 0;
 
     std::lock_guard<std::mutex> guard(mutex_);
     State& state = *state_;
@@ -262,20 +312,25 @@ uint16_t PreviewWorkbook::HandleRecord(const uint8_t* data, size_t position, siz
         TargetSheet().cells.push_back(std::move(cell));
     };
 
+    // Inside a chart, cell-like records are its cached series values: stepped over.
+    if (state.chartDepth > 0 && IsSheetContent(type)) return advance;
+
     switch (type) {
-        case 0x0000:
-        case 0xFFFF:
-            return 0;
         case Record::Eof:
-            return length == 0 ? advance : 0;
+            if (state.chartDepth > 0) --state.chartDepth;
+            return advance;
         case Record::Bof:
             if (length >= 4 && remaining >= 8) {
                 uint16_t substream = LoadU16(record + 6);
-                if (substream != kGlobalsSubstream && substream != kChartSubstream) ++content_.currentSheet;
+                if (substream == kChartSubstream) {
+                    ++state.chartDepth;
+                } else {
+                    state.chartDepth = 0;
+                    if (substream != kGlobalsSubstream) ++content_.currentSheet;
+                }
             }
             return advance;
         case Record::BoundSheet: {
-            if (length < 8 || !fits) return 0;
             PreviewSheet sheet;
             const uint8_t sheetType = record[9];
             sheet.sheetType = sheetType;
@@ -286,7 +341,7 @@ uint16_t PreviewWorkbook::HandleRecord(const uint8_t* data, size_t position, siz
             return advance;
         }
         case Record::Sst: {
-            if (length < 9 || remaining < 12) return 0;
+            if (remaining < 12) return 0;
             uint32_t count = LoadU32(record + 8);
             size_t bodyLength = std::min<size_t>(length, remaining - 4);
             if (naming && length == kMaxRecordLength) bodyLength = std::min<size_t>(bodyLength, kNamingSstLength);
@@ -308,12 +363,10 @@ uint16_t PreviewWorkbook::HandleRecord(const uint8_t* data, size_t position, siz
             return advance;
         }
         case Record::LabelSst:
-            if (length < 10 || !fits) return 0;
             addCell(LoadU16(record + 4), LoadU16(record + 6), LoadU16(record + 8), std::u16string(),
                     static_cast<int32_t>(LoadU32(record + 10)));
             return advance;
         case Record::Number: {
-            if (length != 14 || !fits) return 0;
             double value = 0;
             uint64_t bits = LoadU64(record + 10);
             std::memcpy(&value, &bits, sizeof value);
@@ -321,11 +374,9 @@ uint16_t PreviewWorkbook::HandleRecord(const uint8_t* data, size_t position, siz
             return advance;
         }
         case Record::Rk:
-            if (length < 10 || !fits) return 0;
             addCell(LoadU16(record + 4), LoadU16(record + 6), LoadU16(record + 8), RkText(LoadU32(record + 10)), -1);
             return advance;
         case Record::MulRk: {
-            if (length <= 6 || (length - 6) % 6 != 0 || !fits) return 0;
             uint16_t row = LoadU16(record + 4);
             uint16_t column = LoadU16(record + 6);
             for (size_t i = 0, entries = (length - 6u) / 6u; i < entries; ++i, ++column) {
@@ -336,7 +387,6 @@ uint16_t PreviewWorkbook::HandleRecord(const uint8_t* data, size_t position, siz
             return advance;
         }
         case Record::BoolErr: {
-            if (length != 8 || !fits) return 0;
             uint8_t value = record[10];
             std::u16string text;
             if (record[11] != 0) {
@@ -348,7 +398,6 @@ uint16_t PreviewWorkbook::HandleRecord(const uint8_t* data, size_t position, siz
             return advance;
         }
         case Record::Font: {
-            if (length <= 16 || !fits) return 0;
             PreviewFont font;
             font.height = LoadU16(record + 4);
             uint16_t options = LoadU16(record + 6);
@@ -363,19 +412,16 @@ uint16_t PreviewWorkbook::HandleRecord(const uint8_t* data, size_t position, siz
             return advance;
         }
         case Record::Xf: {
-            if (length != 20 || !fits) return 0;
             PreviewFormat format {};
             for (size_t i = 0; i < format.size(); ++i) format[i] = LoadU32(record + 4 + 4 * i);
             content_.formats.push_back(format);
             return advance;
         }
         case Record::DefColWidth:
-            if (length != 2 || !fits) return 0;
             // The body is the default width in characters.
             TargetSheet().columnWidths[-1] = ToPixels(LoadU16(record + 4) * state.scale.characterWidth);
             return advance;
         case Record::ColInfo: {
-            if (length != 12 || !fits) return 0;
             uint16_t first = LoadU16(record + 4), last = LoadU16(record + 6);
             if (first < kColumnInfoLimit && last < kColumnInfoLimit) {
                 // The high byte of the width in 1/256 characters is the width in whole characters.
@@ -386,11 +432,9 @@ uint16_t PreviewWorkbook::HandleRecord(const uint8_t* data, size_t position, siz
             return advance;
         }
         case Record::DefaultRowHeight:
-            if (length != 4 || !fits) return 0;
             TargetSheet().rowHeights[-1] = ToPixels(LoadU16(record + 6) / 15.0 * state.scale.pixelsPerPoint);
             return advance;
         case Record::Row: {
-            if (length != 16 || !fits) return 0;
             uint16_t height = LoadU16(record + 10);
             // Bit 15 set: the row keeps the default height.
             if ((height & 0x8000) == 0)
@@ -398,14 +442,8 @@ uint16_t PreviewWorkbook::HandleRecord(const uint8_t* data, size_t position, siz
             return advance;
         }
         case Record::MergedCells:
-            if (length < 10 || (length - 2) % 8 != 0 || !fits) return 0;
             RecordMerges(record, length);
             return advance;
-        case Record::Dimensions:
-            return advance;
-        case Record::ExtSst:
-        case Record::Format:
-            return length > 7 ? advance : 0;
         default:
             return advance;
     }
