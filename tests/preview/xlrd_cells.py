@@ -4,10 +4,11 @@ BIFF record type that holds the cell in the workbook stream (found with python3-
 test can tell which cells the preview reader is meant to show.
 
 usage: xlrd_cells.py OUT.jsonl FILE...
-Writes one JSON object a line: {"file", "biff8", "contiguous", "sheets": [{"name", "cells": [[row, column, kind,
+Writes one JSON object a line: {"file", "biff8", "contiguous", "sstContinues", "sheets": [{"name", "cells": [[row, column, kind,
 value, record]]}]} or {"file", "error"}. kind: "text", "number", "bool", "error" (xlrd's error code).
 """
 import json
+import math
 import os
 import struct
 import sys
@@ -55,7 +56,7 @@ def record_types(path):
     ole = olefile.OleFileIO(path)
     name = next((n for n in ("Workbook", "Book", "WORKBOOK", "BOOK") if ole.exists(n)), None)
     if name is None:
-        return {}, False, False
+        return {}, False, False, 0
     data = ole.openstream(name).read()
     contiguous = stream_is_contiguous(ole, name)
     sheet_at = {}
@@ -63,6 +64,8 @@ def record_types(path):
     pos = 0
     current = None
     charts = 0
+    sst_continues = 0
+    previous = None
     biff8 = len(data) >= 8 and struct.unpack_from("<HH", data, 0)[0] == 0x0809 and \
         struct.unpack_from("<H", data, 4)[0] == 0x0600
     while pos + 4 <= len(data):
@@ -90,8 +93,11 @@ def record_types(path):
             row, col = struct.unpack_from("<HH", body, 0)
             for i in range((len(body) - 6) // 6):
                 types[(current, row, col + i)] = rtype
+        if rtype == 0x003C and previous in (0x00FC, 0x003C):
+            sst_continues += 1
+        previous = rtype if rtype in (0x00FC, 0x003C) else None
         pos += 4 + length
-    return types, biff8, contiguous
+    return types, biff8, contiguous, sst_continues
 
 
 def main():
@@ -100,7 +106,7 @@ def main():
             entry = {"file": path}
             try:
                 book = xlrd.open_workbook(path, logfile=devnull)
-                types, entry["biff8"], entry["contiguous"] = record_types(path)
+                types, entry["biff8"], entry["contiguous"], entry["sstContinues"] = record_types(path)
                 sheets = []
                 for sheet in book.sheets():
                     cells = []
@@ -113,6 +119,8 @@ def main():
                             value = cell.value
                             if kind == "number":
                                 value = float(value)
+                                if math.isnan(value) or math.isinf(value):
+                                    value = repr(value)  # "nan", "inf", "-inf": JSON has no such numbers
                             elif kind == "bool":
                                 value = bool(value)
                             cells.append([r, c, kind, value, types.get((sheet.name, r, c), -1)])
@@ -120,7 +128,7 @@ def main():
                 entry["sheets"] = sheets
             except Exception as error:  # xlrd refuses the file: there is nothing to compare
                 entry = {"file": path, "error": f"{type(error).__name__}: {error}"}
-            out.write(json.dumps(entry, allow_nan=True) + "\n")
+            out.write(json.dumps(entry, allow_nan=False) + "\n")
 
 
 if __name__ == "__main__":
