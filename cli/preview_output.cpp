@@ -172,18 +172,27 @@ std::string PreviewSheetCsv(const PreviewSheet& sheet) {
 }
 
 std::string PreviewJson(const PreviewContent& content, size_t sheetIndex) {
-    nlohmann::ordered_json sheets = nlohmann::ordered_json::array();
+    // Laid out by hand so that each cell takes one line; nlohmann-json quotes the texts.
+    auto quoted = [](const std::u16string& text) {
+        return nlohmann::json(Utf16ToUtf8(text)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    };
+    std::string out = "{\n  \"sheets\": [";
+    bool firstSheet = true;
     for (size_t i = 0; i < content.sheets.size(); ++i) {
         if (sheetIndex != SIZE_MAX && i != sheetIndex) continue;
         const PreviewSheet& sheet = content.sheets[i];
-        nlohmann::ordered_json cells = nlohmann::ordered_json::array();
-        for (const PreviewCell& cell : sheet.cells)
-            cells.push_back({{"row", cell.row}, {"column", cell.column}, {"text", Utf16ToUtf8(cell.text)}});
-        sheets.push_back({{"name", Utf16ToUtf8(sheet.name)}, {"cells", std::move(cells)}});
+        out += firstSheet ? "\n" : ",\n";
+        firstSheet = false;
+        out += "    {\n      \"name\": " + quoted(sheet.name) + ",\n      \"cells\": [";
+        for (size_t c = 0; c < sheet.cells.size(); ++c) {
+            const PreviewCell& cell = sheet.cells[c];
+            out += fmt::format("{}\n        {{\"row\": {}, \"column\": {}, \"text\": {}}}", c == 0 ? "" : ",", cell.row,
+                               cell.column, quoted(cell.text));
+        }
+        out += sheet.cells.empty() ? "]\n    }" : "\n      ]\n    }";
     }
-    nlohmann::ordered_json document;
-    document["sheets"] = std::move(sheets);
-    return document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    out += firstSheet ? "]\n}\n" : "\n  ]\n}\n";
+    return out;
 }
 
 int PrintPreview(const uint8_t* data, size_t length, const std::string& label, PreviewOutputFormat format,

@@ -8,6 +8,7 @@
 
 #include "biff_test_stream.h"
 #include "common/utf8_text.h"
+#include "preview/name_from_content.h"
 #include "preview/preview_number_text.h"
 #include "preview/preview_workbook.h"
 
@@ -587,6 +588,74 @@ TEST(PreviewDamage, StreamsThatAreNotWhereExpectedAreFoundBySignature) {
     ASSERT_EQ(content.sheets.size(), 1u);
     EXPECT_EQ(Utf8(content.sheets[0].name), "Late");
     EXPECT_EQ(CellList(content.sheets[0]), (std::vector<std::string> {"5,1=found"}));
+}
+
+
+// A found file's first bytes: `lead` bytes of other data, the stream, zeros up to `size`.
+Bytes FoundFile(const BiffStream& stream, size_t lead, size_t size = 4096) {
+    Bytes out(lead, 0x5A);
+    out.insert(out.end(), stream.Stream().begin(), stream.Stream().end());
+    if (out.size() < size) out.resize(size, 0);
+    return out;
+}
+
+std::vector<std::string> Names(const Bytes& bytes) {
+    std::vector<std::u16string> names;
+    auto exact = std::make_unique<uint8_t[]>(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), exact.get());
+    bool named = NameFromContent(exact.get(), bytes.size(), names);
+    std::vector<std::string> out;
+    for (const auto& name : names) out.push_back(Utf8(name));
+    EXPECT_EQ(named, !out.empty());
+    return out;
+}
+
+TEST(NameFromContent, NamesFromCellA1OrFromTheSheetNames) {
+    const std::string longText(35, 't'), longSheet(35, 's');
+    BiffStream a1;
+    a1.Bof(0x0005).BoundSheet("First").BoundSheet(longSheet).BoundSheet("Third").Sst({"Budget 2024", longText}).Eof();
+    a1.Bof(0x0010).LabelSst(0, 1, 0).LabelSst(0, 0, 0).Eof();  // A1 is the second cell
+    a1.Bof(0x0010).Number(0, 0, 5).LabelSst(0, 0, 1).Eof();    // A1 as a number first, then as text
+    a1.Bof(0x0010).LabelSst(0, 0, 7).Eof();                    // no such shared string
+    EXPECT_EQ(Names(FoundFile(a1, 0)), (std::vector<std::string> {"Budget 2024__First", std::string(30, 't') + "__" +
+                                                                       std::string(30, 's')}));
+    // The stream may start at any 512-byte boundary within the first 3072 bytes.
+    EXPECT_EQ(Names(FoundFile(a1, 2560)).size(), 2u);
+    EXPECT_TRUE(Names(FoundFile(a1, 700)).empty());   // not on a boundary
+    EXPECT_TRUE(Names(FoundFile(a1, 3072, 8192)).empty());  // too far in
+    Bytes small = FoundFile(a1, 0, 3071);
+    small.resize(3071);
+    EXPECT_TRUE(Names(small).empty());
+
+    // Without a text in A1, the sheet names joined while they stay under 60 characters.
+    const std::string name25(25, 'n');
+    BiffStream names;
+    names.Bof(0x0005).BoundSheet("_Under").BoundSheet(name25).BoundSheet(name25).BoundSheet("x").Eof();
+    names.Bof(0x0010).Number(0, 0, 1).Eof();
+    EXPECT_EQ(Names(FoundFile(names, 512)), (std::vector<std::string> {"Under__" + name25}));
+
+    BiffStream nothing;
+    nothing.Bof(0x0005).Eof().Bof(0x0010).Number(0, 0, 1).Eof();
+    EXPECT_TRUE(Names(FoundFile(nothing, 0)).empty());
+}
+
+TEST(NameFromContent, TheReducedWalkStopsWhereTheFullOneWouldSearch) {
+    // An oversized length ends the naming walk: the sheet named after it is not seen.
+    BiffStream stream;
+    stream.Bof(0x0005).BoundSheet("Seen").Raw({0x34, 0x12, 0xFF, 0xFF}).BoundSheet("Unseen").Eof();
+    EXPECT_EQ(Names(FoundFile(stream, 0)), (std::vector<std::string> {"Seen"}));
+
+    // A full-length SST is read only to 8024 bytes: A1's string lies beyond, so the sheet names it.
+    SharedStringTable table;
+    while (table.Body().size() < 8100) table.Narrow("filler " + std::to_string(table.Count()));
+    table.Narrow("late");
+    table.Body().resize(8224 - 8, 0);
+    BiffStream sst;
+    sst.Bof(0x0005).BoundSheet("Sheet").Add(0x00FC, table.Record(table.Count())).Eof();
+    sst.Bof(0x0010).LabelSst(0, 0, table.Count() - 1).Eof();
+    EXPECT_EQ(Names(FoundFile(sst, 0, 12000)), (std::vector<std::string> {"Sheet"}));
+    // The full preview reads it.
+    EXPECT_EQ(CellList(LoadBytes(sst.File()).sheets.at(0)), (std::vector<std::string> {"0,0=late"}));
 }
 
 }  // namespace
