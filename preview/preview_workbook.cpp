@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <set>
 
 #include "common/little_endian.h"
 #include "preview/biff_strings.h"
@@ -47,6 +48,9 @@ constexpr size_t kMaxFontNameCharacters = 31;
 constexpr size_t kMergeRowLimit = 1000;   // ranges reaching beyond this row are not kept
 constexpr size_t kMergeColumnLimit = 26;  // nor beyond this column
 constexpr uint16_t kColumnInfoLimit = 26; // widths are kept for columns 0-25
+// A sheet's merges cover at most 1001 x 27 cells, but a crafted file can hold thousands of sheets:
+// past this many edge entries in the whole workbook, further sheets' merges get no edges.
+constexpr size_t kMaxMergeEdges = 1000000;
 
 // Record starts the walk resynchronises on: LABELSST of length 10, ROW of length 16, BOF of length 16.
 constexpr uint8_t kLabelSstSignature[4] = {0xFD, 0x00, 0x0A, 0x00};
@@ -154,8 +158,12 @@ struct PreviewWorkbook::State {
     std::vector<size_t> worksheetSlots;
     // Worksheet BOF number -> unnamed sheet made for it when there were more worksheet BOFs than sheets.
     std::map<int32_t, size_t> extraSlots;
-    // Sheet index -> the coverage of its merged ranges.
-    std::map<size_t, MergeCoverage> merges;
+    // Sheets whose merged ranges changed since their edges were laid out. During Load the edges are
+    // laid out once at the end, so that many MERGEDCELLS records cost no more than one.
+    std::set<size_t> mergesChanged;
+    bool walking = false;
+    size_t mergeEdgeCount = 0;  // entries in all sheets' mergeEdges
+    std::unique_ptr<MergeCoverage> coverage;
     // Chart substreams open at the position: a chart sheet's, or one embedded in a worksheet. Their
     // NUMBER and LABEL-like records are the chart's cached series values, not cells of any sheet.
     int32_t chartDepth = 0;
@@ -187,6 +195,10 @@ void PreviewWorkbook::Load(const uint8_t* data, size_t length) {
     Clear();
     constexpr size_t kStreamStart = 512;
     if (data != nullptr && length > kStreamStart + 4) {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            state_->walking = true;
+        }
         SignatureSearch nextBof(data, length, IsBofSignature);
         SignatureSearch nextSignature(data, length, IsResyncSignature);
         size_t position = kStreamStart;
@@ -206,6 +218,11 @@ void PreviewWorkbook::Load(const uint8_t* data, size_t length) {
             size_t next = nextSignature.From(position + 1);
             if (next == SignatureSearch::npos) break;
             position = next;
+        }
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            state_->walking = false;
+            LayOutMergeEdges();
         }
         ResolveSharedStrings();
     }
@@ -268,8 +285,6 @@ PreviewSheet& PreviewWorkbook::TargetSheet() {
 
 void PreviewWorkbook::RecordMerges(const uint8_t* record, uint16_t length) {
     PreviewSheet& sheet = TargetSheet();
-    size_t sheetIndex = static_cast<size_t>(&sheet - content_.sheets.data());
-    MergeCoverage* coverage = nullptr;
     size_t ranges = std::min<size_t>(LoadU16(record + 4), (length - 2u) / 8u);
     for (size_t i = 0; i < ranges; ++i) {
         const uint8_t* range = record + 6 + 8 * i;
@@ -279,10 +294,27 @@ void PreviewWorkbook::RecordMerges(const uint8_t* record, uint16_t length) {
             lastRow > kMergeRowLimit || lastRow < firstRow)
             continue;
         sheet.mergeAnchors[uint32_t(firstRow) * 65536u + firstColumn] = uint32_t(lastRow) * 65536u + lastColumn;
-        if (coverage == nullptr) coverage = &state_->merges[sheetIndex];
-        coverage->AddRange(firstRow, lastRow, firstColumn, lastColumn);
     }
-    if (coverage != nullptr) coverage->WriteEdges(sheet.mergeEdges);
+    state_->mergesChanged.insert(static_cast<size_t>(&sheet - content_.sheets.data()));
+    if (!state_->walking) LayOutMergeEdges();
+}
+
+void PreviewWorkbook::LayOutMergeEdges() {
+    State& state = *state_;
+    for (size_t index : state.mergesChanged) {
+        PreviewSheet& sheet = content_.sheets[index];
+        state.mergeEdgeCount -= sheet.mergeEdges.size();
+        sheet.mergeEdges.clear();
+        if (state.mergeEdgeCount >= kMaxMergeEdges) continue;
+        if (!state.coverage) state.coverage = std::make_unique<MergeCoverage>();
+        for (const auto& [anchor, last] : sheet.mergeAnchors)
+            state.coverage->AddRange(static_cast<uint16_t>(anchor >> 16), static_cast<uint16_t>(last >> 16),
+                                     static_cast<uint16_t>(anchor & 0xFFFF), static_cast<uint16_t>(last & 0xFFFF));
+        state.coverage->WriteEdges(sheet.mergeEdges);
+        state.coverage->Clear();
+        state.mergeEdgeCount += sheet.mergeEdges.size();
+    }
+    state.mergesChanged.clear();
 }
 
 uint16_t PreviewWorkbook::HandleRecord(const uint8_t* data, size_t position, size_t remaining, bool naming) {

@@ -47,9 +47,12 @@ struct PreviewSheet {
     std::vector<PreviewCell> cells;  // in record order
     std::map<int32_t, int32_t> columnWidths;  // column -> pixels; key -1 = default width
     std::map<int32_t, int32_t> rowHeights;    // row -> pixels; key -1 = default height
-    // Merged ranges: key row * 65536 + column of a range's top-left cell -> lastRow * 65536 + lastColumn.
+    // Merged ranges within rows 0-1000 and columns 0-26: key row * 65536 + column of a range's top-left
+    // cell -> lastRow * 65536 + lastColumn (a later range with the same top-left cell replaces one).
     std::map<uint32_t, uint32_t> mergeAnchors;
-    // Every cell inside a merged range (row * 65536 + column) -> edges of its range it lies on.
+    // Every cell inside a merged range (row * 65536 + column) -> the MergeEdge bits of the range edges
+    // it lies on, 0 inside. Laid out from mergeAnchors when Load ends; a workbook keeps at most a
+    // million such entries over all its sheets (only crafted files come near).
     std::map<uint32_t, uint8_t> mergeEdges;
 };
 
@@ -128,6 +131,7 @@ private:
     uint16_t HandleRecord(const uint8_t* data, size_t position, size_t remaining, bool naming);
     PreviewSheet& TargetSheet();
     void RecordMerges(const uint8_t* record, uint16_t length);
+    void LayOutMergeEdges();
 
     mutable std::mutex mutex_;
     PreviewContent content_;

@@ -311,6 +311,26 @@ TEST(PreviewRecords, MergesInsideALargeRangeAreCoveredWithoutEdges) {
     EXPECT_EQ(content.sheets[0].mergeAnchors.size(), 2u);
 }
 
+TEST(PreviewRecords, MergeEdgesOfManyFullyMergedSheetsStayBounded) {
+    // 40 sheets, each one range over all 1001 x 27 cells: more edge entries than the workbook keeps.
+    Bytes merges;
+    PutU16(merges, 1);
+    for (uint16_t value : {0, 1000, 0, 26}) PutU16(merges, value);
+    BiffStream stream;
+    for (int i = 0; i < 40; ++i) stream.BoundSheet("S" + std::to_string(i));
+    for (int i = 0; i < 40; ++i) stream.Bof(0x0010).Add(0x00E5, merges).Add(0x00E5, merges).Eof();
+    PreviewContent content = LoadBytes(stream.File());
+    ASSERT_EQ(content.sheets.size(), 40u);
+    size_t total = 0;
+    for (const auto& sheet : content.sheets) {
+        total += sheet.mergeEdges.size();
+        EXPECT_EQ(sheet.mergeAnchors.size(), 1u);
+    }
+    EXPECT_EQ(content.sheets.front().mergeEdges.size(), 1001u * 27u);
+    EXPECT_TRUE(content.sheets.back().mergeEdges.empty());
+    EXPECT_LE(total, 1000000u + 1001u * 27u);
+}
+
 TEST(PreviewRecords, FontsAndFormats) {
     Bytes font;
     PutU16(font, 240);     // 12 points
