@@ -1,8 +1,8 @@
 #include "preview/preview_number_text.h"
 
 #include <array>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <algorithm>
 #include <cstring>
 
@@ -21,11 +21,12 @@ std::u16string Widen(const char* text, size_t length) {
 std::u16string PreviewNumberText(double value) {
     if (std::isnan(value)) return u"nan";
     if (std::isinf(value)) return value < 0 ? u"-inf" : u"inf";
-    // The largest finite double prints 309 integer digits, a sign, a point and six decimals.
+    // The largest finite double prints 309 integer digits, a sign, a point and six decimals. to_chars
+    // prints exactly what printf's "%.6f" does, several times faster.
     std::array<char, 400> buffer {};
-    int written = std::snprintf(buffer.data(), buffer.size(), "%.6f", value);
-    if (written <= 0) return u"";
-    size_t length = std::min(static_cast<size_t>(written), buffer.size() - 1);
+    auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed, 6);
+    if (error != std::errc()) return u"";
+    size_t length = static_cast<size_t>(end - buffer.data());
     if (std::memchr(buffer.data(), '.', length) != nullptr) {
         while (length > 0 && buffer[length - 1] == '0') --length;
         if (length > 0 && buffer[length - 1] == '.') --length;
@@ -49,8 +50,8 @@ double RkNumber(uint32_t rk) {
 std::u16string RkText(uint32_t rk) {
     if ((rk & 3u) == 2u) {
         std::array<char, 16> buffer {};
-        int written = std::snprintf(buffer.data(), buffer.size(), "%d", static_cast<int32_t>(rk) >> 2);
-        return Widen(buffer.data(), written > 0 ? static_cast<size_t>(written) : 0);
+        auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), static_cast<int32_t>(rk) >> 2);
+        return Widen(buffer.data(), static_cast<size_t>(result.ptr - buffer.data()));
     }
     return PreviewNumberText(RkNumber(rk));
 }

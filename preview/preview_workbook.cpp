@@ -149,6 +149,19 @@ bool IsSheetContent(uint16_t type) {
     }
 }
 
+// Records the reader takes values from or that change where values go.
+bool IsRead(uint16_t type) {
+    switch (type) {
+        case Record::Eof:
+        case Record::Bof:
+        case Record::BoundSheet:
+        case Record::Sst:
+        case Record::Font:
+        case Record::Xf: return true;
+        default: return IsSheetContent(type);
+    }
+}
+
 }  // namespace
 
 struct PreviewWorkbook::State {
@@ -331,6 +344,7 @@ uint16_t PreviewWorkbook::HandleRecord(const uint8_t* data, size_t position, siz
         return advance;
 
     if (!LengthAccepted(type, length, fits)) return 0;
+    if (!IsRead(type)) return advance;
 
     std::lock_guard<std::mutex> guard(mutex_);
     State& state = *state_;
