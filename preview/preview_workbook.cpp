@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <set>
 
 #include "common/little_endian.h"
@@ -59,25 +60,27 @@ constexpr uint8_t kBofSignature[4] = {0x09, 0x08, 0x10, 0x00};
 
 bool StartsWith(const uint8_t* p, const uint8_t (&signature)[4]) { return std::memcmp(p, signature, 4) == 0; }
 
-bool IsResyncSignature(const uint8_t* p) {
-    return StartsWith(p, kLabelSstSignature) || StartsWith(p, kRowSignature) || StartsWith(p, kBofSignature);
-}
-
-// Finds the next position at or after a start where a signature begins. Searches only move forward,
-// so each one remembers its last answer: a walk that asks again from a later position gets it without
-// scanning the same bytes twice, which keeps garbage full of oversized lengths linear.
+// Finds the next position at or after a start where a 4-byte signature begins. Searches only move
+// forward, so each one remembers its last answer: a walk that asks again from a later position gets it
+// without scanning the same bytes twice, which keeps garbage full of oversized lengths linear.
 class SignatureSearch {
 public:
-    SignatureSearch(const uint8_t* data, size_t length, bool (*matches)(const uint8_t*))
-        : data_(data), length_(length), matches_(matches) {}
+    static constexpr size_t npos = static_cast<size_t>(-1);
+
+    SignatureSearch(const uint8_t* data, size_t length, const uint8_t (&signature)[4])
+        : data_(data), length_(length), signature_(signature) {}
 
     // The position, or npos when none lies before the end.
     size_t From(size_t start) {
-        if (start >= searchedFrom_ && (found_ == npos || found_ >= start)) return found_;
+        if (start >= searchedFrom_ && searchedFrom_ != npos && (found_ == npos || found_ >= start)) return found_;
         searchedFrom_ = start;
         found_ = npos;
-        for (size_t p = start; p + 4 <= length_; ++p) {
-            if (matches_(data_ + p)) {
+        // memchr finds candidates for the first byte quickly; each is then compared whole.
+        for (size_t p = start; length_ >= 4 && p <= length_ - 4; ++p) {
+            const void* hit = std::memchr(data_ + p, signature_[0], length_ - 3 - p);
+            if (!hit) break;
+            p = static_cast<size_t>(static_cast<const uint8_t*>(hit) - data_);
+            if (StartsWith(data_ + p, signature_)) {
                 found_ = p;
                 break;
             }
@@ -85,17 +88,13 @@ public:
         return found_;
     }
 
-    static constexpr size_t npos = static_cast<size_t>(-1);
-
 private:
     const uint8_t* data_;
     size_t length_;
-    bool (*matches_)(const uint8_t*);
+    const uint8_t (&signature_)[4];
     size_t searchedFrom_ = npos;
     size_t found_ = npos;
 };
-
-bool IsBofSignature(const uint8_t* p) { return StartsWith(p, kBofSignature); }
 
 int32_t ToPixels(double value) {
     if (!(value > -1e9 && value < 1e9)) return 0;
@@ -212,8 +211,9 @@ void PreviewWorkbook::Load(const uint8_t* data, size_t length) {
             std::lock_guard<std::mutex> guard(mutex_);
             state_->walking = true;
         }
-        SignatureSearch nextBof(data, length, IsBofSignature);
-        SignatureSearch nextSignature(data, length, IsResyncSignature);
+        SignatureSearch nextBof(data, length, kBofSignature);
+        SignatureSearch nextLabelSst(data, length, kLabelSstSignature);
+        SignatureSearch nextRow(data, length, kRowSignature);
         size_t position = kStreamStart;
         while (position + 4 <= length) {
             if (LoadU16(data + position + 2) > kMaxRecordLength) {
@@ -228,7 +228,7 @@ void PreviewWorkbook::Load(const uint8_t* data, size_t length) {
                 continue;
             }
             // Resynchronise: the next cell, row or BOF signature, searched to the end of the data.
-            size_t next = nextSignature.From(position + 1);
+            size_t next = std::min({nextLabelSst.From(position + 1), nextRow.From(position + 1), nextBof.From(position + 1)});
             if (next == SignatureSearch::npos) break;
             position = next;
         }
@@ -483,8 +483,16 @@ uint16_t PreviewWorkbook::HandleRecord(const uint8_t* data, size_t position, siz
         case Record::Row: {
             uint16_t height = LoadU16(record + 10);
             // Bit 15 set: the row keeps the default height.
-            if ((height & 0x8000) == 0)
-                TargetSheet().rowHeights[LoadU16(record + 4)] = ToPixels(height / 15.0 * state.scale.pixelsPerPoint);
+            if ((height & 0x8000) == 0) {
+                auto& heights = TargetSheet().rowHeights;
+                const int32_t row = LoadU16(record + 4);
+                const int32_t pixels = ToPixels(height / 15.0 * state.scale.pixelsPerPoint);
+                // ROW records come in ascending order: append without a search.
+                if (heights.empty() || std::prev(heights.end())->first < row)
+                    heights.emplace_hint(heights.end(), row, pixels);
+                else
+                    heights[row] = pixels;
+            }
             return advance;
         }
         case Record::MergedCells:

@@ -79,37 +79,33 @@ public:
         return Add(0x00FC, body);
     }
     BiffStream& LabelSst(uint16_t row, uint16_t column, uint32_t index) {
-        Bytes body;
-        PutU16(body, row);
-        PutU16(body, column);
-        PutU16(body, 15);
+        Bytes body = CellHeader(row, column);
         PutU32(body, index);
         return Add(0x00FD, body);
     }
     BiffStream& Number(uint16_t row, uint16_t column, double value) {
-        Bytes body;
-        PutU16(body, row);
-        PutU16(body, column);
-        PutU16(body, 15);
+        Bytes body = CellHeader(row, column);
         PutF64(body, value);
         return Add(0x0203, body);
     }
     BiffStream& Rk(uint16_t row, uint16_t column, uint32_t rk) {
-        Bytes body;
-        PutU16(body, row);
-        PutU16(body, column);
-        PutU16(body, 15);
+        Bytes body = CellHeader(row, column);
         PutU32(body, rk);
         return Add(0x027E, body);
     }
     BiffStream& BoolErr(uint16_t row, uint16_t column, uint8_t value, uint8_t isError) {
+        Bytes body = CellHeader(row, column);
+        body.push_back(value);
+        body.push_back(isError);
+        return Add(0x0205, body);
+    }
+    // Row, column and format index (15, the default cell format) that start every cell record.
+    static Bytes CellHeader(uint16_t row, uint16_t column) {
         Bytes body;
         PutU16(body, row);
         PutU16(body, column);
         PutU16(body, 15);
-        body.push_back(value);
-        body.push_back(isError);
-        return Add(0x0205, body);
+        return body;
     }
     const Bytes& Stream() const { return bytes_; }
     // The stream behind a 512-byte header sector, as the reader expects a compound document.
