@@ -97,8 +97,14 @@ public:
 
     // Clears all content, then walks the records from offset 512 (the compound document's header
     // fills the first sector; the workbook stream is taken to start in the next one) and resolves the
-    // shared-string cells. Data of 516 bytes or fewer yields nothing. When at least one sheet was
-    // found, the loaded callback runs (after the lock is released).
+    // shared-string cells. Data of 516 bytes or fewer yields nothing.
+    // - A length field above 8224 sends the walk to the next BOF record of length 16; a rejected record
+    //   (type 0 or FFFF, a length its type cannot have, a cell record cut off by the end of the data)
+    //   to the next LABELSST, ROW or BOF signature. Searches reach the end of the data.
+    // - Worksheet BOF n fills the n-th BOUNDSHEET that is not a chart or VB module (every BOUNDSHEET
+    //   stays in the sheet list); records inside chart substreams are the charts' cached values and
+    //   are skipped. An SST is read with all CONTINUE records that follow it.
+    // When at least one sheet was found, the loaded callback runs (after the lock is released).
     void Load(const uint8_t* data, size_t length);
 
     // Handles the one record at data[position]; `remaining` is the number of bytes from `position` to
