@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <bit>
+#include <cstdio>
 #include <sstream>
 
 #include "support/test_environment.h"
@@ -26,6 +28,12 @@ OleContent ReadWithOlefile(const std::string& path) {
         content.streams[name] = ReadFileBytes(out.File(file));
     }
     return content;
+}
+
+std::string NumberHex(double value) {
+    char text[17];
+    snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(std::bit_cast<uint64_t>(value)));
+    return text;
 }
 
 XlrdBook ReadWithXlrd(const std::string& path) {

@@ -21,7 +21,7 @@ struct XlrdCell {
     int row = 0;
     int column = 0;
     std::string kind;   // "text", "number" or "bool"
-    std::string value;  // UTF-8 text, repr() of a number, "1"/"0"
+    std::string value;  // UTF-8 text, a number's double as 16 hex digits (NumberHex), "1"/"0"
     bool operator==(const XlrdCell&) const = default;
 };
 
@@ -37,5 +37,7 @@ struct XlrdBook {
 };
 
 XlrdBook ReadWithXlrd(const std::string& path);
+// A number as the xlrd reading prints it.
+std::string NumberHex(double value);
 
 }  // namespace tabulon::test
