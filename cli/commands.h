@@ -12,5 +12,6 @@ namespace tabulon::cli {
 int& ExitStatus();
 
 void AddInfoCommand(CLI::App& app);
+void AddPreviewCommand(CLI::App& app);
 
 }  // namespace tabulon::cli
