@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "common/little_endian.h"
-#include "workbook/text_conversion.h"
+#include "common/utf8_text.h"
 
 namespace tabulon {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "workbook/text_conversion.h"
+#include "common/utf8_text.h"
 
 namespace tabulon {
 namespace {

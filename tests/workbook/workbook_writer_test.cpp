@@ -8,7 +8,7 @@
 #include "support/test_environment.h"
 #include "workbook/independent_readers.h"
 #include "workbook/rk_value.h"
-#include "workbook/text_conversion.h"
+#include "common/utf8_text.h"
 #include "workbook/workbook.h"
 
 namespace tabulon {
