@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", "tabulon 0.1.0");
     tabulon::cli::AddInfoCommand(app);
     tabulon::cli::AddPreviewCommand(app);
+    tabulon::cli::AddExportCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -36,20 +36,17 @@ std::string NumberHex(double value) {
     return text;
 }
 
-XlrdBook ReadWithXlrd(const std::string& path) {
+namespace {
+
+XlrdBook ParseXlrdJson(const std::vector<uint8_t>& bytes) {
     XlrdBook book;
-    TempDir out;
-    std::string json = out.File("book.json");
-    CommandResult result = RunCommand("/usr/bin/python3 " + ShellQuote(SourceDir() + "/tests/workbook/xlrd_dump.py") + " " +
-                                      ShellQuote(path) + " > " + ShellQuote(json));
-    if (result.exitStatus != 0) {
-        book.error = result.output;
+    auto document = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
+    if (document.is_discarded() || !document.is_object()) {
+        book.error = "unreadable xlrd output";
         return book;
     }
-    std::vector<uint8_t> bytes = ReadFileBytes(json);
-    auto document = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
-    if (document.is_discarded()) {
-        book.error = "unreadable xlrd output";
+    if (document.contains("error")) {
+        book.error = document["error"].get<std::string>();
         return book;
     }
     for (const auto& sheet : document["sheets"]) {
@@ -62,6 +59,34 @@ XlrdBook ReadWithXlrd(const std::string& path) {
     }
     book.opened = true;
     return book;
+}
+
+std::string XlrdScript() { return "/usr/bin/python3 " + ShellQuote(SourceDir() + "/tests/workbook/xlrd_dump.py"); }
+
+}  // namespace
+
+XlrdBook ReadWithXlrd(const std::string& path) {
+    TempDir out;
+    std::string json = out.File("book.json");
+    CommandResult result = RunCommand(XlrdScript() + " " + ShellQuote(path) + " > " + ShellQuote(json));
+    if (result.exitStatus != 0) {
+        XlrdBook book;
+        book.error = result.output;
+        return book;
+    }
+    return ParseXlrdJson(ReadFileBytes(json));
+}
+
+std::vector<XlrdBook> ReadManyWithXlrd(const std::vector<std::string>& paths) {
+    std::vector<XlrdBook> books(paths.size());
+    std::string command = XlrdScript() + " --each";
+    for (const auto& path : paths) command += " " + ShellQuote(path);
+    CommandResult result = RunCommand(command);
+    for (size_t i = 0; i < paths.size(); ++i) {
+        books[i] = ParseXlrdJson(ReadFileBytes(paths[i] + ".json"));
+        if (!books[i].opened && books[i].error.empty()) books[i].error = result.output;
+    }
+    return books;
 }
 
 }  // namespace tabulon::test

@@ -37,6 +37,8 @@ struct XlrdBook {
 };
 
 XlrdBook ReadWithXlrd(const std::string& path);
+// Reads many files with one xlrd process.
+std::vector<XlrdBook> ReadManyWithXlrd(const std::vector<std::string>& paths);
 // A number as the xlrd reading prints it.
 std::string NumberHex(double value);
 

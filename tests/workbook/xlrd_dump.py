@@ -2,6 +2,7 @@
 """Reads a workbook with python3-xlrd and prints its sheets and cells as JSON.
 
 usage: xlrd_dump.py FILE
+       xlrd_dump.py --each FILE...   (writes FILE.json for each, {"error": ...} when unreadable)
 {"sheets": [{"name": ..., "cells": [[row, col, "text"|"number"|"bool", value], ...]}]}
 Numbers are printed as the big-endian hex of their IEEE 754 double so that they compare exactly.
 """
@@ -12,8 +13,8 @@ import sys
 import xlrd
 
 
-def main():
-    book = xlrd.open_workbook(sys.argv[1], ragged_rows=True)
+def dump(path):
+    book = xlrd.open_workbook(path, ragged_rows=True)
     sheets = []
     for sheet in book.sheets():
         cells = []
@@ -27,7 +28,20 @@ def main():
                 elif cell.ctype == xlrd.XL_CELL_BOOLEAN:
                     cells.append([r, c, "bool", str(cell.value)])
         sheets.append({"name": sheet.name, "cells": cells})
-    json.dump({"sheets": sheets}, sys.stdout, ensure_ascii=False)
+    return {"sheets": sheets}
+
+
+def main():
+    if sys.argv[1] == "--each":
+        for path in sys.argv[2:]:
+            try:
+                result = dump(path)
+            except Exception as error:  # reported per file
+                result = {"error": str(error)}
+            with open(path + ".json", "w", encoding="utf-8") as out:
+                json.dump(result, out, ensure_ascii=False)
+        return
+    json.dump(dump(sys.argv[1]), sys.stdout, ensure_ascii=False)
 
 
 if __name__ == "__main__":
