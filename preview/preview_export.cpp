@@ -20,8 +20,9 @@ bool Contains(const std::vector<std::u16string>& folded, std::u16string_view nam
 }
 
 std::u16string NumberedName(const char16_t* prefix, size_t number) {
-    std::string digits = std::to_string(number);
-    return prefix + std::u16string(digits.begin(), digits.end());
+    std::u16string name(prefix);
+    for (char digit : std::to_string(number)) name.push_back(static_cast<char16_t>(digit));
+    return name;
 }
 
 }  // namespace
@@ -67,7 +68,7 @@ SavePreviewResult SavePreview(const PreviewContent& content, const std::string& 
     for (const auto& name : names) folded.push_back(FoldCase(name));
     for (int i = 0; i < count; ++i) {
         std::u16string placeholder = NumberedName(u"~", static_cast<size_t>(i));
-        while (Contains(folded, placeholder)) placeholder.insert(0, u"~");
+        while (Contains(folded, placeholder)) placeholder.insert(placeholder.begin(), u'~');
         book.WorksheetAt(i)->Rename(placeholder);
     }
     for (int i = 0; i < count; ++i) {
