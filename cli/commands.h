@@ -14,5 +14,6 @@ int& ExitStatus();
 void AddInfoCommand(CLI::App& app);
 void AddLsCommand(CLI::App& app);
 void AddPreviewCommand(CLI::App& app);
+void AddExportCommand(CLI::App& app);
 
 }  // namespace tabulon::cli

@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
     tabulon::cli::AddInfoCommand(app);
     tabulon::cli::AddLsCommand(app);
     tabulon::cli::AddPreviewCommand(app);
+    tabulon::cli::AddExportCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
