@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "app/utf_text.h"
 #include "source/sector_reader.h"
 
 namespace tabulon {
@@ -19,9 +20,14 @@ bool Exists(const std::string& path) {
     return lstat(path.c_str(), &info) == 0;
 }
 
+// "%s_%d.xls" with the path's last four characters replaced. The cut never reaches into the folder
+// part: a file name of four characters or fewer is kept whole.
 std::string NumberedPath(const std::string& path, uint64_t number) {
-    std::string stem = path.size() >= 4 ? path.substr(0, path.size() - 4) : std::string();
-    return stem + "_" + std::to_string(number) + ".xls";
+    size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    std::u16string name = FromUtf8(slash == std::string::npos ? path : path.substr(slash + 1));
+    if (name.size() > 4) name.resize(name.size() - 4);
+    return folder + ToUtf8(name) + "_" + std::to_string(number) + ".xls";
 }
 
 bool WriteAll(int fd, const uint8_t* data, size_t size) {

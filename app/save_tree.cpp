@@ -17,10 +17,13 @@ void SaveOneFile(const ResultNode& file, const std::string& folder, SaveSession&
     session.progress.SetStatusText(FormatText(LoadString(StringId::Saving), {file.name}));
     std::string path = JoinSafe(folder, file.name);
     SaveFileOutcome outcome = SaveFile(file, session.sourceName, path);
+    const std::string& used = outcome.path.empty() ? path : outcome.path;
     if (outcome.result == SaveResult::Written)
         ++session.report.filesWritten;
     else if (IsSaveFailure(outcome.result))
-        session.report.problems.push_back({outcome.path.empty() ? path : outcome.path, outcome.result});
+        session.report.problems.push_back({used, outcome.result});
+    if (session.events && outcome.result != SaveResult::NoSectors)
+        session.events->FileSaved(used, outcome.result == SaveResult::Written);
 }
 
 }  // namespace

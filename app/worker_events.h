@@ -18,6 +18,8 @@ public:
     // Something the user should read, e.g. that a folder could not be created or a part of the analysis
     // is missing from this build.
     virtual void Notice(std::u16string_view /*text*/) {}
+    // A save finished one file (`whole` false: it was not written completely or not at all).
+    virtual void FileSaved(std::string_view /*path*/, bool /*whole*/) {}
 };
 
 }  // namespace tabulon
