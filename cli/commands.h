@@ -12,5 +12,8 @@ namespace tabulon::cli {
 int& ExitStatus();
 
 void AddInfoCommand(CLI::App& app);
+void AddScanCommand(CLI::App& app);
+void AddSaveCommand(CLI::App& app);
+void AddRecoverCommand(CLI::App& app);
 
 }  // namespace tabulon::cli
