@@ -12,7 +12,7 @@ cmake --build --preset release -j "$(nproc)"
 source_path=${1:-}
 if [[ -z "$source_path" ]]; then
   source_path=build/demo/demo.img
-  if [[ ! -f "$source_path" ]]; then
+  if [[ ! -f "$source_path" || tools/make_demo_image.sh -nt "$source_path" ]]; then
     tools/make_demo_image.sh "$source_path"
   fi
 fi
