@@ -44,6 +44,7 @@ public:
     void Show(const ProgressState& progress) {
         if (!terminal_) return;
         std::string line = ToUtf8(progress.StatusText());
+        if (line.empty()) return;
         int32_t max = progress.Max();
         if (max > 0) line += fmt::format(" {}/{}", progress.Pos(), max);
         if (line.size() > 200) line.resize(200);
@@ -87,7 +88,7 @@ void RunWithProgress(Work work) {
         done.store(true);
     });
     ProgressLine line;
-    auto next = std::chrono::steady_clock::now();
+    auto next = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
     while (!done.load()) {
         if (std::chrono::steady_clock::now() >= next) {
             line.Show(ProgressState::Global());
