@@ -214,4 +214,13 @@ SaveReport SaveNodes(const std::vector<ResultNode*>& nodes, const std::string& f
     return total;
 }
 
+int SaveIntoFolder(const std::vector<ResultNode*>& nodes, const std::string& folder) {
+    std::string target = PrepareTargetFolder(folder);
+    if (target.empty()) return 1;
+    SaveReport report = SaveNodes(nodes, target);
+    fmt::print("saved {} file{} to {}\n", report.filesWritten, report.filesWritten == 1 ? "" : "s", target);
+    if (report.stopped && Interrupted()) fmt::print(stderr, "tabulon: stopped; the files written so far are complete\n");
+    return report.Ok() && !Interrupted() ? 0 : 1;
+}
+
 }  // namespace tabulon::cli

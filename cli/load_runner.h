@@ -34,6 +34,10 @@ ResultNode* FindNode(ScanContext& context, const std::string& id);
 // folder under its own name. Prints every file not saved whole on stderr; returns the summed report.
 SaveReport SaveNodes(const std::vector<ResultNode*>& nodes, const std::string& folder);
 
+// Prepares `folder`, saves the nodes into it and prints a summary line; returns the exit status: 0 when
+// every file was saved whole, 1 otherwise (each such file is named on stderr) or when stopped.
+int SaveIntoFolder(const std::vector<ResultNode*>& nodes, const std::string& folder);
+
 // The absolute form of a target folder, created with its parents; empty (after a message) when it is
 // not a usable folder.
 std::string PrepareTargetFolder(const std::string& folder);

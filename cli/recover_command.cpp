@@ -25,14 +25,9 @@ int RunRecover(const RecoverOptions& options) {
     fmt::print("{}", TreeText(context, CurrentSourceFacts()));
     if (Interrupted()) return 1;
 
-    std::string folder = PrepareTargetFolder(options.to);
-    if (folder.empty()) return 1;
     std::vector<ResultNode*> nodes;
     for (ResultCategory* category : context.Categories()) nodes.push_back(category);
-    SaveReport report = SaveNodes(nodes, folder);
-    fmt::print("saved {} file{} to {}\n", report.filesWritten, report.filesWritten == 1 ? "" : "s", folder);
-    if (report.stopped && Interrupted()) fmt::print(stderr, "tabulon: stopped; the files written so far are complete\n");
-    return report.Ok() && !Interrupted() ? 0 : 1;
+    return SaveIntoFolder(nodes, options.to);
 }
 
 }  // namespace

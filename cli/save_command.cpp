@@ -37,12 +37,7 @@ int RunSave(const SaveOptions& options) {
             nodes.push_back(node);
         }
     }
-    std::string folder = PrepareTargetFolder(options.to);
-    if (folder.empty()) return 1;
-    SaveReport report = SaveNodes(nodes, folder);
-    fmt::print("saved {} file{} to {}\n", report.filesWritten, report.filesWritten == 1 ? "" : "s", folder);
-    if (report.stopped && Interrupted()) fmt::print(stderr, "tabulon: stopped; the files written so far are complete\n");
-    return report.Ok() && !Interrupted() ? 0 : 1;
+    return SaveIntoFolder(nodes, options.to);
 }
 
 }  // namespace
