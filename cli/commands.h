@@ -15,5 +15,6 @@ void AddInfoCommand(CLI::App& app);
 void AddScanCommand(CLI::App& app);
 void AddSaveCommand(CLI::App& app);
 void AddRecoverCommand(CLI::App& app);
+void AddLsCommand(CLI::App& app);
 
 }  // namespace tabulon::cli

@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
     tabulon::cli::AddScanCommand(app);
     tabulon::cli::AddSaveCommand(app);
     tabulon::cli::AddRecoverCommand(app);
+    tabulon::cli::AddLsCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -33,6 +33,13 @@ int CompareEntries(const FileEntry& a, const FileEntry& b) {
     return aDeleted ? 1 : -1;
 }
 
+std::u16string EntryExtension(const FileEntry& entry) {
+    const std::u16string_view name = entry.Name();
+    const size_t dot = name.rfind(u'.');
+    if (dot == std::u16string_view::npos || dot == 0) return {};
+    return std::u16string(name.substr(dot + 1));
+}
+
 void FixParentLinks(FileEntry& entry) {
     // Iterative: a crafted volume may nest folders deeper than the stack allows.
     std::vector<FileEntry*> pending {&entry};

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -23,6 +24,14 @@ constexpr uint32_t Marked = 1u << 19;        // set and cleared by the result tr
 }  // namespace FileEntryFlags
 
 struct FileEntry {
+    FileEntry() = default;
+    // Move-only (it owns its runs and children); moves must not throw, so that arrays of records grow
+    // by moving.
+    FileEntry(FileEntry&&) noexcept = default;
+    FileEntry& operator=(FileEntry&&) noexcept = default;
+    FileEntry(const FileEntry&) = delete;
+    FileEntry& operator=(const FileEntry&) = delete;
+
     uint32_t flags = 0;
     uint16_t attributes = 0;
     const char16_t* name = u"";  // lives in the NamePool
@@ -55,6 +64,10 @@ struct FileEntry {
 int CompareEntries(const FileEntry& a, const FileEntry& b);
 // ASCII-folding comparison of UTF-16 names.
 int CompareNamesIgnoringCase(std::u16string_view a, std::u16string_view b);
+
+// The characters after the last "." of the entry's name; empty when there is no "." or the only one
+// is the first character.
+std::u16string EntryExtension(const FileEntry& entry);
 
 // Sorts an entry's children in place (stable) and re-points the parent links below it, which moving
 // records in the array invalidates. Call after the children array is complete.

@@ -1,0 +1,10 @@
+#include "fs/analysis_settings.h"
+
+namespace tabulon {
+
+AnalysisSettings& AnalysisSettings::Global() {
+    static AnalysisSettings settings;
+    return settings;
+}
+
+}  // namespace tabulon
