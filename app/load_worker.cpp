@@ -7,7 +7,10 @@
 #include "app/restore_original_names.h"
 #include "app/result_tree.h"
 #include "app/strings.h"
+#include "fs/boot_parameter_reconstruction.h"
 #include "fs/boot_sector_kind.h"
+#include "fs/content_signature_scan.h"
+#include "fs/fat_volume.h"
 #include "fs/disk_node.h"
 #include "fs/partition_table.h"
 #include "fs/volume_analyser.h"
@@ -45,6 +48,7 @@ private:
         Notify(&WorkerEvents::WorkStarted);
 
         context_.ResetForLoad();  // step 5
+        ContentFoundList::Global().Clear();
         job_.settings.blockSectors = 0;
         context_.TitleCategories();
         Notify(&WorkerEvents::TreeRebuilt);
@@ -93,15 +97,64 @@ private:
     }
 
     // Boot parameter reconstruction on the source's first sectors, for a source whose boot sector is
-    // unusable. On success the buffer holds the rebuilt boot sector.
+    // unusable, with the sectors-per-cluster probe that also finds FAT32 volumes. On success the buffer
+    // holds the rebuilt boot sector. The device stays open until the load ends.
     bool ReconstructBootSector() {
-        NotAvailable(u"boot parameter reconstruction");
-        return false;
+        reconstructionDevice_.SetPath(sourceName_);
+        if (!reconstructionDevice_.Open()) return false;
+        std::array<uint8_t, 512> rebuilt {};
+        if (!ReconstructBootParameters(reconstructionDevice_, 0, FatType::Fat16,
+                                       uint32_t(reconstructionDevice_.SectorCount()), true, rebuilt))
+            return false;
+        buffer_ = rebuilt;
+        return true;
     }
 
-    bool RunFatPath(BootSectorKind /*kind*/, uint32_t /*partitionStart*/, PathResult& /*result*/) {
-        NotAvailable(u"FAT volume analysis");
-        return false;
+    // Step 11: the volume analysed through its directories.
+    bool RunFatPath(BootSectorKind kind, uint32_t partitionStart, PathResult& result) {
+        auto disk = std::make_unique<SourceDisk>();
+        disk->Device().SetPath(sourceName_);
+        disk->Device().Open();
+        auto volume = std::make_unique<FatVolume>();
+        volume->SetDeclaredFatType(kind == BootSectorKind::Fat1216 ? FatType::Fat16 : FatType::Fat32);
+        volume->SetOwner(disk.get());
+        volume->SetDevice(&disk->Device());
+        disk->Device().SetBootSnapshot(buffer_.data(), true);
+        std::copy_n(buffer_.begin(), context_.bootCopy.size(), context_.bootCopy.begin());
+        volume->SetBootCopyFlag(1);
+        volume->SetPartitionStart(partitionStart);
+        volume->SetTotalSectors(disk->Device().SectorCount());
+
+        volume->Mount();
+        progress_.SetStatusText(LoadString(StringId::ScanningLost));
+        volume->SetProgress(&progress_);
+        volume->ScanLostFolders();
+        if (volume->GetFatType() == FatType::Fat32) volume->RecoverFirstClusters();
+        context_.originalStarts = ContentFoundList::Global().Sectors();
+
+        CopyAnalyserTrees(*volume);
+        AddOriginalFiles(context_, context_.originalCategory, &reader_);
+
+        result.dataStartSector = volume->DataStartSector();
+        result.sectorsPerCluster = volume->SectorsPerCluster();
+        context_.fatKind = kind;
+        context_.fatFound = true;
+        context_.partitionStart = partitionStart;
+        volume.reset();  // the analyser goes before the disk it reads through
+        disk.reset();
+        return true;
+    }
+
+    // The root tree first: a file listed there is not listed again among the lost folders.
+    void CopyAnalyserTrees(VolumeAnalyser& analyser) {
+        if (FileEntry* root = analyser.RootEntry()) {
+            MarkFolders(context_, analyser, *root);
+            CopyTree(context_, context_.rootCategory, analyser, *root);
+        }
+        if (FileEntry* lost = analyser.LostEntry()) {
+            MarkFolders(context_, analyser, *lost);
+            CopyTree(context_, context_.lostCategory, analyser, *lost);
+        }
     }
 
     bool RunRawPath(PathResult& /*result*/) {
@@ -150,6 +203,7 @@ private:
     std::string sourceName_;
     SectorReader reader_;
     std::array<uint8_t, 512> buffer_ {};
+    VolumeDevice reconstructionDevice_;
     LoadOutcome outcome_ = LoadOutcome::SourceUnopenable;
 };
 

@@ -9,24 +9,22 @@
 #include <string>
 #include <string_view>
 
+#include "fs/scan_progress.h"
+
 namespace tabulon {
 
-class ProgressState {
+// The counters and the stop request are those every analyser's scan reports through; the load
+// worker hands this object to the analysers as their ScanProgress.
+class ProgressState : public ScanProgress {
 public:
     static constexpr size_t kStatusTextMax = 1023;  // UTF-16 units
 
     std::atomic<uint32_t> busy {0};
-    std::atomic<uint32_t> stopRequested {0};
-    std::atomic<int32_t> progressMax {0};
-    std::atomic<int32_t> progressPos {0};
 
     bool IsBusy() const { return busy.load(std::memory_order_relaxed) != 0; }
-    bool StopRequested() const { return stopRequested.load(std::memory_order_relaxed) != 0; }
     void RequestStop() { stopRequested.store(1, std::memory_order_relaxed); }
     void SetBusy(bool value) { busy.store(value ? 1 : 0, std::memory_order_relaxed); }
     void SetStopRequested(bool value) { stopRequested.store(value ? 1 : 0, std::memory_order_relaxed); }
-    void SetMax(int32_t value) { progressMax.store(value, std::memory_order_relaxed); }
-    void SetPos(int32_t value) { progressPos.store(value, std::memory_order_relaxed); }
     int32_t Max() const { return progressMax.load(std::memory_order_relaxed); }
     int32_t Pos() const { return progressPos.load(std::memory_order_relaxed); }
 
