@@ -14,6 +14,7 @@
 #include "app/progress_state.h"
 #include "app/scan_settings.h"
 #include "app/utf_text.h"
+#include "fs/code_page.h"
 #include "source/sector_reader.h"
 
 namespace tabulon::cli {
@@ -117,8 +118,8 @@ bool Interrupted() { return interrupted.load(); }
 
 int LoadSource(const std::string& source, const LoadOptions& options, LoadOutcome& outcome) {
     InstallInterruptHandler();
-    if (!options.codePage.empty()) {
-        fmt::print(stderr, "tabulon: choosing the short-name code page is not available in this build yet\n");
+    if (!options.codePage.empty() && !SetShortNameCodePage(options.codePage)) {
+        fmt::print(stderr, "tabulon: unknown code page '{}'\n", options.codePage);
         return 1;
     }
     ScanSettings& settings = ScanSettings::Global();

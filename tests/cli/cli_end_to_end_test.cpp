@@ -100,6 +100,13 @@ TEST_F(CliEndToEnd, SavingTwiceIntoOneFolderNumbersTheSecondCopies) {
     EXPECT_EQ(RunCommand(Cli() + " save " + ShellQuote(image.Path()) + " --to " + ShellQuote(one) + " --node 0/9").exitStatus, 2);
 }
 
+TEST_F(CliEndToEnd, CodePageOption) {
+    EXPECT_EQ(RunCommand(Cli() + " scan --codepage 1252 " + ShellQuote(image.Path()) + " >/dev/null").exitStatus, 0);
+    auto bad = RunCommand(Cli() + " scan --codepage NO-SUCH-PAGE " + ShellQuote(image.Path()));
+    EXPECT_EQ(bad.exitStatus, 1);
+    EXPECT_EQ(bad.output, "tabulon: unknown code page 'NO-SUCH-PAGE'\n");
+}
+
 TEST_F(CliEndToEnd, FilesNotSavedWholeAreNamedAndFailTheCommand) {
     const std::string out = dir.File("out");
     fs::create_directories(out + "/根目录");
