@@ -12,6 +12,9 @@ namespace tabulon::cli {
 int& ExitStatus();
 
 void AddInfoCommand(CLI::App& app);
+void AddScanCommand(CLI::App& app);
+void AddSaveCommand(CLI::App& app);
+void AddRecoverCommand(CLI::App& app);
 void AddLsCommand(CLI::App& app);
 void AddPreviewCommand(CLI::App& app);
 void AddExportCommand(CLI::App& app);

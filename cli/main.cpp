@@ -17,6 +17,9 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     app.set_version_flag("--version", "tabulon 0.1.0");
     tabulon::cli::AddInfoCommand(app);
+    tabulon::cli::AddScanCommand(app);
+    tabulon::cli::AddSaveCommand(app);
+    tabulon::cli::AddRecoverCommand(app);
     tabulon::cli::AddLsCommand(app);
     tabulon::cli::AddPreviewCommand(app);
     tabulon::cli::AddExportCommand(app);

@@ -1,0 +1,45 @@
+#include "app/scan_context.h"
+
+#include "app/strings.h"
+
+namespace tabulon {
+
+ScanContext::ScanContext() { TitleCategories(); }
+
+std::array<ResultCategory*, 4> ScanContext::Categories() {
+    return {&rootCategory, &lostCategory, &originalCategory, &fragmentCategory};
+}
+
+std::array<const ResultCategory*, 4> ScanContext::Categories() const {
+    return {&rootCategory, &lostCategory, &originalCategory, &fragmentCategory};
+}
+
+void ScanContext::TitleCategories() {
+    static constexpr int kTitles[4] = {StringId::RootCategory, StringId::LostCategory, StringId::OriginalCategory,
+                                       StringId::FragmentCategory};
+    auto categories = Categories();
+    for (size_t i = 0; i < categories.size(); ++i) {
+        categories[i]->kind = ResultNodeKind::Category;
+        categories[i]->name = std::u16string(LoadString(kTitles[i]));
+    }
+}
+
+void ScanContext::ResetForLoad() {
+    listedStarts.clear();
+    for (ResultCategory* category : Categories()) category->ClearChildren();
+    originalStarts.clear();
+    bootCopy.fill(0);
+    fatFound = false;
+    fatKind = BootSectorKind::None;
+    partitionStart = 0;
+    dataStartSector = 0;
+    fragmentTargetSize = 0;
+    hasResults = false;
+}
+
+ScanContext& ScanContext::Global() {
+    static ScanContext context;
+    return context;
+}
+
+}  // namespace tabulon
