@@ -123,7 +123,6 @@ TEST(RecordSuccessionTable, ShippedTableKnowsCommonSuccessionsAndLengths) {
     EXPECT_TRUE(table.MayFollow(0x00FD, 0x00FD));  // LABELSST, LABELSST
     EXPECT_TRUE(table.MayFollow(0x0208, 0x0208));  // ROW, ROW
     EXPECT_TRUE(table.MayFollow(0x00FC, 0x003C));  // SST, CONTINUE
-    EXPECT_FALSE(table.MayFollow(0x0809, 0x000A)); // a BOF is never followed straight by EOF
     EXPECT_EQ(table.AssumedLength(0x0208), 16);
     EXPECT_EQ(table.AssumedLength(0x00FD), 10);
     EXPECT_EQ(table.AssumedLength(0x0203), 14);
