@@ -9,7 +9,12 @@ scripts/install-deps.sh
 jobs=$(nproc)
 cmake --preset debug >/dev/null
 cmake --build --preset debug -j "$jobs"
-ctest --test-dir build/debug --output-on-failure -j "$jobs" --timeout 900
+ctest_log=$(mktemp)
+ctest --test-dir build/debug --output-on-failure -j "$jobs" --timeout 900 | tee "$ctest_log"
+summary=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$ctest_log" | tail -n 1)
+failed=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$summary")
+total=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$summary")
+rm -f "$ctest_log"
 
 # Fuzz targets: a short run each, seeded from fuzz/<target>.seeds (folders, one a line) where present.
 fuzz_seconds=${TABULON_FUZZ_SECONDS:-20}
@@ -31,3 +36,4 @@ for target in build/fuzz/fuzz/fuzz_*; do
   rm -rf "$work" "$work.log"
 done
 echo "fuzz: all targets ran clean" >&2
+echo "tests: $((total - failed)) passed, $failed failed"

@@ -1,0 +1,21 @@
+#pragma once
+// BIFF8 record type codes that the fragment search treats specially.
+
+#include <cstdint>
+
+namespace tabulon::record_type {
+
+inline constexpr uint16_t kEof = 0x000A;
+inline constexpr uint16_t kContinue = 0x003C;
+inline constexpr uint16_t kGuts = 0x0080;
+inline constexpr uint16_t kMulRk = 0x00BD;
+inline constexpr uint16_t kMulBlank = 0x00BE;
+inline constexpr uint16_t kSst = 0x00FC;
+inline constexpr uint16_t kLabelSst = 0x00FD;
+inline constexpr uint16_t kBlank = 0x0201;
+inline constexpr uint16_t kNumber = 0x0203;
+inline constexpr uint16_t kRow = 0x0208;
+inline constexpr uint16_t kRk = 0x027E;
+inline constexpr uint16_t kBof = 0x0809;
+
+}  // namespace tabulon::record_type
