@@ -16,13 +16,14 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "common/little_endian.h"
-#include "fragment/compound_file_stream.h"
 #include "fragment/record_succession_table.h"
+#include "tests/support/compound_file_reader.h"
 
 namespace fs = std::filesystem;
 using namespace tabulon;
@@ -174,14 +175,15 @@ int main(int argc, char** argv) {
             continue;
         }
         std::vector<uint8_t> file;
-        CompoundStream stream;
+        test::CompoundFileReader reader;
+        std::optional<std::vector<uint8_t>> stream;
         const char* problem = nullptr;
         if (!ReadAll(path, file))
             problem = "cannot be read";
-        else if (!ReadWorkbookStream(file, stream))
+        else if (!reader.Open(file) || !(stream = reader.ReadWorkbookStream()))
             problem = "no readable workbook stream";
         else
-            problem = Learn(stream.bytes, statistics);
+            problem = Learn(*stream, statistics);
         if (problem) {
             ++skipped;
             std::fprintf(stderr, "skipped %s: %s\n", path.filename().c_str(), problem);
