@@ -11,6 +11,10 @@ namespace tabulon::cli {
 // Set by a subcommand's callback: the program's exit status.
 int& ExitStatus();
 
+// Loads what every command needs once at start-up (the record succession table); on failure prints
+// the reason with its code and returns false, and the program ends with status 1.
+bool LoadStartupResources();
+
 void AddInfoCommand(CLI::App& app);
 void AddScanCommand(CLI::App& app);
 void AddSaveCommand(CLI::App& app);

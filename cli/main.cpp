@@ -12,6 +12,7 @@ int& ExitStatus() {
 }  // namespace tabulon::cli
 
 int main(int argc, char** argv) {
+    if (!tabulon::cli::LoadStartupResources()) return 1;
     CLI::App app {"Tabulon: finds and recovers .xls workbooks on FAT volumes, disks and disk images.\n"
                   "Sources are only ever read, never written."};
     app.require_subcommand(1);

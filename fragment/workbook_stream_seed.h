@@ -1,0 +1,29 @@
+#pragma once
+// Where the workbook stream of a compound document begins, seen from the document's first disk block,
+// and the seed of a fragment search made from it: the header blocks and the stream's first block as the
+// initial chain, and the stream's bytes in that block.
+
+#include <cstdint>
+#include <vector>
+
+#include "fragment/chain_node.h"
+
+namespace tabulon {
+
+class BlockSource;
+
+struct WorkbookStreamSeed {
+    ChainNode chain;            // the blocks from the document's first block to the stream's block
+    std::vector<uint8_t> data;  // from the stream start to the block end, then the bytes the source adds
+    int32_t length = 0;         // n: the stream's bytes in its first block
+    int32_t streamBlock = 0;    // the block holding the stream start
+};
+
+// Looks for a BOF record of a BIFF8 stream (09 08 10 00) at the places a compound document puts its
+// workbook stream when that is its first stream: with 1 sector per block at the start of block g+1 or
+// g+3; with 2 at offset 512 of block g or of block g+1; with more at offset 512 or 1536 of block g.
+// Block g must begin with the compound-document signature. False when it does not, when a block
+// needed is not offered, or when no BOF stands at those places.
+bool FindWorkbookStreamSeed(BlockSource& blocks, int32_t g, int32_t sectorsPerBlock, WorkbookStreamSeed& out);
+
+}  // namespace tabulon

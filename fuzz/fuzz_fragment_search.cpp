@@ -1,0 +1,28 @@
+// The fragment search over arbitrary blocks: the input is cut into 512-byte blocks numbered from 2, the
+// first of which seeds the search.
+#include <cstdint>
+#include <span>
+
+#include "fragment/fragment_assembler.h"
+#include "fragment/record_succession_table.h"
+#include "tests/support/memory_block_source.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool loaded = tabulon::LoadProcessSuccessionTable() == tabulon::SuccessionTableError::None;
+    if (!loaded || size < 16) return 0;
+    constexpr int32_t kBlock = 512;
+    const auto count = int32_t(size / kBlock) + 1;
+    tabulon::test::MemoryBlockSource source(kBlock, count + 3);
+    source.PutRun(2, std::span(data, size));
+    tabulon::SearchContext context(source, tabulon::RecordSuccessionTable::Process());
+    context.maxSteps = 2000;
+    context.sizeLimit = data[0] & 1 ? size : 0;
+    tabulon::ChainNode seed;
+    seed.Append(2);
+    auto first = source.GetBlock(2);
+    std::vector<uint8_t> seedData(first.begin(), first.end());
+    const int32_t skip = data[1] % 64;
+    seedData.erase(seedData.begin(), seedData.begin() + skip);
+    tabulon::FragmentAssembler::Seed(context, std::move(seed), seedData, kBlock - skip, 2);
+    return 0;
+}
