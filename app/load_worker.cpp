@@ -13,6 +13,8 @@
 #include "fs/fat_volume.h"
 #include "fs/disk_node.h"
 #include "fs/partition_table.h"
+#include "fs/raw_volume.h"
+#include "preview/name_from_content.h"
 #include "fs/volume_analyser.h"
 #include "source/sector_reader.h"
 #include "source/source_name.h"
@@ -157,9 +159,39 @@ private:
         }
     }
 
-    bool RunRawPath(PathResult& /*result*/) {
-        NotAvailable(u"the raw disk scan");
-        return false;
+    // Step 12: the whole source scanned by content; FAT32 volumes rebuilt from the directory data met.
+    bool RunRawPath(PathResult& result) {
+        auto disk = std::make_unique<SourceDisk>();
+        disk->Device().SetPath(sourceName_);
+        if (!disk->Device().Open()) return false;
+        auto raw = std::make_unique<RawVolume>();
+        raw->SetDeclaredFatType(FatType::None);
+        raw->SetOwner(disk.get());
+        raw->SetDevice(&disk->Device());
+        raw->SetPartitionStart(0);
+        raw->SetTotalSectors(disk->Device().SectorCount());
+        disk->Device().SetRegion(512, 0, disk->Device().SectorCount(), false);
+        RawScanOptions options;
+        options.scanByDirectory = job_.settings.scanByDirectory;
+        raw->SetScanOptions(options);
+        raw->SetProgress(&progress_);
+        progress_.SetStatusText(LoadString(StringId::ScanningLost));
+        raw->ScanRawDisk();
+        context_.originalStarts = ContentFoundList::Global().Sectors();
+
+        for (int32_t i = 0; i < disk->VolumeCount(); ++i) {
+            VolumeAnalyser* volume = disk->Volume(i);
+            if (!volume) continue;
+            FatType type = volume->GetFatType();
+            if (type != FatType::Fat16 && type != FatType::Fat32) continue;
+            CopyAnalyserTrees(*volume);
+            result.dataStartSector = volume->DataStartSector();
+            result.sectorsPerCluster = volume->SectorsPerCluster();
+        }
+        AddOriginalFiles(context_, context_.originalCategory, &reader_);
+        raw.reset();
+        disk.reset();
+        return true;
     }
 
     // Step 13.
@@ -173,7 +205,11 @@ private:
 
     void NameContentFoundFiles() {
         if (context_.originalCategory.children.empty()) return;
-        NotAvailable(u"naming files found by content");
+        RestoreOriginalNames(reader_, context_.originalCategory, progress_, [](const uint8_t* data, size_t length) {
+            std::vector<std::u16string> names;
+            NameFromContent(data, length, names);
+            return names;
+        });
     }
 
     // Step 14, reached from every path.
@@ -187,10 +223,6 @@ private:
         Notify(&WorkerEvents::WorkEnded);
         Notify(&WorkerEvents::TreeRebuilt);
         reader_.Close();
-    }
-
-    void NotAvailable(std::u16string_view what) {
-        if (job_.events) job_.events->Notice(std::u16string(what) + u" is not available in this build");
     }
 
     void Notify(void (WorkerEvents::*event)()) {

@@ -19,7 +19,7 @@ enum class LoadOutcome {
     NotFatVolume,         // a volume whose file system is not FAT: the categories are empty
     FatAnalysed,          // a FAT volume was analysed through its directories
     RawScanned,           // the whole source was scanned by content
-    AnalysisUnavailable,  // the analysis this source needs is missing from this build
+    AnalysisUnavailable,  // the source could not be opened for analysis
 };
 
 // What a load needs; the scan context's sourceName names the source.

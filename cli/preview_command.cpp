@@ -1,4 +1,4 @@
-// tabulon preview FILE [--sheet N] [--format text|csv|json]: the cells of a (recovered) workbook file,
+// tabulon preview (FILE | SOURCE --node ID) [--sheet N] [--format text|csv|json]: the cells of a (recovered) workbook file,
 // read with the tolerant preview reader, so that damaged files show what they still hold.
 
 #include <fcntl.h>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/node_data.h"
 #include "cli/preview_output.h"
 #include "preview/preview_workbook.h"
 
@@ -21,7 +22,8 @@ namespace tabulon::cli {
 namespace {
 
 struct PreviewArguments {
-    std::string file;
+    std::string file;  // a workbook file, or the source when a node is given
+    std::string node;
     std::string format = "text";
     int sheet = 0;
 };
@@ -66,6 +68,10 @@ int RunPreview(const PreviewArguments& arguments) {
         return 2;
     }
     std::vector<uint8_t> bytes;
+    if (!arguments.node.empty()) {
+        if (int status = ReadNodeData(arguments.file, arguments.node, kPreviewByteLimit, bytes); status != 0) return status;
+        return PrintPreview(bytes.data(), bytes.size(), arguments.node, format, arguments.sheet);
+    }
     uint64_t fileSize = 0;
     std::string reason;
     if (!ReadFileHead(arguments.file, kPreviewByteLimit, bytes, fileSize, reason)) {
@@ -83,7 +89,9 @@ int RunPreview(const PreviewArguments& arguments) {
 void AddPreviewCommand(CLI::App& app) {
     auto* command = app.add_subcommand("preview", "Show the cells of a workbook file, even a damaged one");
     auto arguments = std::make_shared<PreviewArguments>();
-    command->add_option("FILE", arguments->file, "The .xls file (a recovered file may be damaged)")->required();
+    command->add_option("FILE", arguments->file, "The .xls file (a recovered file may be damaged), or the SOURCE with --node")
+        ->required();
+    command->add_option("--node", arguments->node, "A file node of SOURCE by its id (see tabulon scan)");
     command->add_option("--sheet", arguments->sheet, "Sheet number, 1 for the first (default: the first; json: all)")
         ->check(CLI::Range(1, 65535));
     command->add_option("--format", arguments->format, "Output: text (a grid), csv or json")

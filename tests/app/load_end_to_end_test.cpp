@@ -233,3 +233,75 @@ TEST_F(LoadEndToEnd, NamesFromTheDiskCannotLeaveTheTargetFolder) {
 
 }  // namespace
 }  // namespace tabulon
+
+namespace tabulon {
+namespace {
+
+TEST_F(LoadEndToEnd, WithoutAFileSystemTheRawScanFindsFoldersAndNamesWorkbooksByContent) {
+    const std::vector<uint8_t> plan = Workbook("plan.xls", 60, 4, 1, 21);
+    const std::vector<uint8_t> costs = Workbook("costs.xls", 120, 6, 1, 22);
+    MtoolsImage image(dir.File("zeroed.img"));
+    MtoolsImage::Format layout;
+    layout.fatBits = 32;
+    layout.sizeKiB = 65536;
+    layout.sectorsPerCluster = 1;
+    ASSERT_TRUE(image.Create(layout));
+    ASSERT_TRUE(image.MakeDirectory("/Plans"));
+    ASSERT_TRUE(image.MakeDirectory("/Plans/Old"));
+    ASSERT_TRUE(image.WriteFile("/Plans/plan.xls", plan));
+    ASSERT_TRUE(image.WriteFile("/Plans/Old/costs.xls", costs));
+    // Boot sector, reserved area and both allocation tables gone.
+    ASSERT_TRUE(image.Patch(0, std::vector<uint8_t>(8u << 20, 0)));
+
+    Loaded loaded;
+    loaded.Load(image.Path());
+    ASSERT_EQ(loaded.outcome, LoadOutcome::RawScanned);
+    EXPECT_FALSE(loaded.context.fatFound);
+
+    // Both workbooks are found by content, named after their first sheet's contents, with their bytes.
+    const auto& original = loaded.context.originalCategory.children;
+    ASSERT_EQ(original.size(), 2u);
+    for (const auto& node : original) {
+        const std::string name = ToUtf8(node->name);
+        EXPECT_EQ(name.rfind("File", 0), 0u) << name;
+        EXPECT_NE(name.find("__"), std::string::npos) << name;
+        EXPECT_EQ(name.substr(name.size() - 4), ".xls") << name;
+    }
+    auto saved = [&](const ResultNode& node) {
+        SaveFileOutcome outcome = SaveFile(node, image.Path(), out + "/" + ToUtf8(node.name));
+        EXPECT_EQ(outcome.result, SaveResult::Written);
+        return test::ReadFileBytes(outcome.path);
+    };
+    int matched = 0;
+    for (const auto& node : original) {
+        std::vector<uint8_t> bytes = saved(*node);
+        if (bytes.size() >= plan.size() && std::equal(plan.begin(), plan.end(), bytes.begin())) ++matched;
+        if (bytes.size() >= costs.size() && std::equal(costs.begin(), costs.end(), bytes.begin())) ++matched;
+    }
+    EXPECT_EQ(matched, 2);
+
+    // The folders come back from their directory data, under their names.
+    auto rebuilt = Files(loaded.context.rootCategory);
+    auto lost = Files(loaded.context.lostCategory);
+    rebuilt.insert(lost.begin(), lost.end());
+    bool sawCosts = false;
+    for (const auto& [path, node] : rebuilt)
+        if (path.size() >= 14 && path.substr(path.size() - 14) == "Old/costs.xls") sawCosts = true;
+    EXPECT_TRUE(sawCosts);
+}
+
+TEST_F(LoadEndToEnd, ASourceWithoutFatGivesFourEmptyCategories) {
+    const std::string path = dir.File("ext.img");
+    ASSERT_TRUE(test::WriteFileBytes(path, test::PatternBytes(4u << 20, 9)));
+    Loaded loaded;
+    loaded.Load(path);
+    EXPECT_EQ(loaded.outcome, LoadOutcome::RawScanned);
+    EXPECT_TRUE(loaded.context.rootCategory.children.empty());
+    EXPECT_TRUE(loaded.context.lostCategory.children.empty());
+    EXPECT_TRUE(loaded.context.originalCategory.children.empty());
+    EXPECT_TRUE(loaded.context.fragmentCategory.children.empty());
+    EXPECT_FALSE(loaded.context.hasResults);
+}
+
+}  // namespace
+}  // namespace tabulon
