@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/utf8_text.h"  // Utf16ToUtf8 for callers that print names
+
 namespace tabulon {
 
 constexpr const char* kDefaultShortNameCodePage = "CP936";
@@ -19,8 +21,5 @@ std::string ShortNameCodePage();
 
 // Converts `count` bytes in the current code page.
 std::u16string DecodeShortNameBytes(const uint8_t* bytes, size_t count);
-
-// UTF-16 to UTF-8 for the edges (console, paths, JSON). A lone surrogate becomes U+FFFD.
-std::string Utf16ToUtf8(std::u16string_view text);
 
 }  // namespace tabulon
