@@ -3,6 +3,8 @@
 //
 // usage: bench_lost_folder_scan [IMAGE]   (without IMAGE a fresh image is built in /tmp and removed)
 #include <fmt/core.h>
+
+#include "bench/bench_support.h"
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,11 +26,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using tabulon::bench::Quote;
+using tabulon::bench::Run;
+using tabulon::bench::SecondsOf;
 
-bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
-
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
 
 // 1 GiB FAT32, 4 KiB clusters: 40 folders of small files, then about 900 MB of random file data.
 bool BuildImage(const std::string& path, const std::string& work) {
@@ -59,12 +60,6 @@ bool BuildImage(const std::string& path, const std::string& work) {
     }
     // Quick format: the folders are lost, their clusters remain for the scan to find.
     return Run("mkfs.fat -F 32 -s 8 " + Quote(path) + " >/dev/null");
-}
-
-double SecondsOf(const std::function<void()>& work) {
-    const auto start = Clock::now();
-    work();
-    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 }  // namespace

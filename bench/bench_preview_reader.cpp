@@ -6,6 +6,8 @@
 
 #include <fmt/core.h>
 
+#include "bench/bench_support.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -19,6 +21,8 @@
 #include "preview/preview_workbook.h"
 
 namespace {
+
+using tabulon::bench::Quote;
 
 std::vector<std::string> LargestCorpusFiles(size_t count) {
     std::vector<std::pair<uintmax_t, std::string>> files;
@@ -38,12 +42,6 @@ std::vector<uint8_t> ReadHead(const std::string& path) {
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (bytes.size() > tabulon::kPreviewByteLimit) bytes.resize(tabulon::kPreviewByteLimit);
     return bytes;
-}
-
-std::string Quote(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
 }
 
 // Seconds per file for xlrd: best of `rounds` runs of open_workbook and reading every cell's value.

@@ -5,6 +5,8 @@
 //
 // usage: bench_raw_disk_scan [IMAGE]   (without IMAGE a fresh image is built in /tmp and removed)
 #include <fmt/core.h>
+
+#include "bench/bench_support.h"
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,9 +22,9 @@
 
 namespace {
 
-bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
-
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
+using tabulon::bench::Quote;
+using tabulon::bench::Run;
+using tabulon::bench::SecondsOf;
 
 bool BuildImage(const std::string& path, const std::string& work) {
     const std::string mtools = "MTOOLS_SKIP_CHECK=1 ";
@@ -51,12 +53,6 @@ bool BuildImage(const std::string& path, const std::string& work) {
         std::filesystem::remove(file);
     }
     return Run("dd if=/dev/zero of=" + image + " bs=1M count=8 conv=notrunc status=none");
-}
-
-double SecondsOf(const std::function<void()>& work) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 }  // namespace
