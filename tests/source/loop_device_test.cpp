@@ -8,28 +8,11 @@
 #include "source/device_handle.h"
 #include "source/sector_reader.h"
 #include "source/source_name.h"
+#include "support/loop_device.h"
 #include "support/test_environment.h"
 
 namespace tabulon {
 namespace {
-
-class LoopDevice {
-public:
-    explicit LoopDevice(const std::string& image) {
-        auto result = test::RunCommand("losetup --find --show --partscan --read-only " + test::ShellQuote(image));
-        if (result.exitStatus == 0) {
-            path_ = result.output.substr(0, result.output.find('\n'));
-            test::RunCommand("udevadm settle 2>/dev/null; sleep 0.2");
-        }
-    }
-    ~LoopDevice() {
-        if (!path_.empty()) test::RunCommand("losetup -d " + test::ShellQuote(path_));
-    }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 TEST(LoopDevice, DiskAndPartitionOpenAsBlockDevices) {
     if (geteuid() != 0 || !test::HasProgram("losetup") || !test::HasProgram("mkfs.fat") || !test::HasProgram("sfdisk"))
@@ -44,7 +27,7 @@ TEST(LoopDevice, DiskAndPartitionOpenAsBlockDevices) {
                                " bs=512 seek=2048 conv=notrunc status=none")
                   .exitStatus,
               0);
-    LoopDevice loop(image);
+    test::LoopDevice loop(image);
     if (loop.Path().empty()) GTEST_SKIP() << "losetup could not attach an image on this machine";
 
     auto disk = SourceName::Parse(loop.Path());
