@@ -24,28 +24,29 @@ uint32_t BiffRecord::RecordSize() {
     return recordSize_;
 }
 
-uint32_t BiffRecord::ChunkCount(uint32_t dataSize) const {
+bool BiffRecord::ChosenSplitsHold(uint32_t dataSize) const {
     // Chosen split points hold only while every chunk stays within the body limit and the body;
     // otherwise (fields changed since they were read) the plain rule applies.
-    if (!continueOffsets_.empty()) {
-        bool valid = true;
-        uint32_t previous = 0;
-        for (uint32_t offset : continueOffsets_) {
-            if (offset < previous || offset - previous > kMaxRecordBody || offset > dataSize) {
-                valid = false;
-                break;
-            }
-            previous = offset;
-        }
-        if (valid && dataSize - previous <= kMaxRecordBody) return static_cast<uint32_t>(continueOffsets_.size()) + 1;
+    if (continueOffsets_.empty()) return false;
+    uint32_t previous = 0;
+    for (uint32_t offset : continueOffsets_) {
+        if (offset < previous || offset - previous > kMaxRecordBody || offset > dataSize) return false;
+        previous = offset;
     }
+    return dataSize - previous <= kMaxRecordBody;
+}
+
+uint32_t BiffRecord::ChunkCount(uint32_t dataSize) const {
+    if (ChosenSplitsHold(dataSize)) return static_cast<uint32_t>(continueOffsets_.size()) + 1;
     return dataSize == 0 ? 1 : (dataSize + kMaxRecordBody - 1) / kMaxRecordBody;
 }
 
 size_t BiffRecord::WriteChunks(std::span<uint8_t> out) const {
     uint32_t size = static_cast<uint32_t>(body_.size());
     uint32_t chunks = ChunkCount(size);
-    bool chosen = !continueOffsets_.empty() && chunks == continueOffsets_.size() + 1;
+    // Decided by the same test as ChunkCount: a plain split that happens to have as many chunks
+    // as the chosen one must not borrow its offsets, which may lie past a shrunken body.
+    bool chosen = ChosenSplitsHold(size);
     size_t at = 0;
     uint32_t start = 0;
     for (uint32_t k = 0; k < chunks; ++k) {

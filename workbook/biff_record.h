@@ -53,6 +53,7 @@ protected:
     uint32_t ChunkCount(uint32_t dataSize) const;
     // Header(s) and body_ into `out`, which holds at least SplitRecordSize() bytes.
     size_t WriteChunks(std::span<uint8_t> out) const;
+    bool ChosenSplitsHold(uint32_t dataSize) const;
     uint32_t SplitRecordSize() { return DataSize() + kRecordHeaderSize * ChunkCount(DataSize()); }
 
     uint16_t type_;

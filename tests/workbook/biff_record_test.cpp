@@ -124,6 +124,21 @@ TEST(BiffRecordTest, ReadJoinsContinueRecordsAndRejectsBrokenInput) {
     EXPECT_EQ(sst.Read(cutContinue), 0u);
 }
 
+TEST(BiffRecordTest, SplitPointsPastABodyThatShrankAreNotUsed) {
+    // An oversized first part (8,233 bytes) and an empty CONTINUE: the extended-SST body keeps only
+    // whole buckets (8,226 bytes), so the split point read at 8,233 lies past it. The plain split
+    // also has two parts, which must not make the writer take the stale split point.
+    Bytes bytes = Join({Record(0x00FF, Bytes(8233, 0x11)), Record(0x003C, {})});
+    ExtSstRecord extSst;
+    ASSERT_EQ(extSst.Read(bytes), bytes.size());
+    ASSERT_EQ(extSst.DataSize(), 8226u);
+    Bytes out = Written(extSst);
+    ASSERT_EQ(out.size(), 8226u + 2 * 4);
+    EXPECT_EQ(LoadU16(out.data() + 2), 8224u);
+    EXPECT_EQ(LoadU16(out.data() + 4 + 8224), 0x003Cu);
+    EXPECT_EQ(LoadU16(out.data() + 4 + 8224 + 2), 2u);
+}
+
 TEST(BiffRecordTest, RkFormsKeepValuesExactly) {
     EXPECT_EQ(*IntegerRk(5), 22u);
     EXPECT_EQ(DecodeRk(*IntegerRk(-7)), -7.0);
