@@ -23,6 +23,15 @@ uint16_t U16At(std::span<const uint8_t> buffer, int64_t position) {
     return uint16_t(low | (high << 8));
 }
 
+// Records added to the format after BIFF8 was first published (type 0x0800 to 0x08FF) start their body with
+// a header that repeats their own type. Newer writers emit long runs of them (one extended format per cell
+// format, theme and style extensions), which would otherwise look like a run of unknown records: one that
+// names itself counts as a known record. A chance pattern rarely repeats its type two bytes later.
+bool IsSelfNamedFutureRecord(std::span<const uint8_t> buffer, int64_t position, int64_t end, uint16_t type,
+                             uint16_t length) {
+    return (type & 0xFF00) == 0x0800 && length >= 2 && length <= 8224 && position + 6 <= end && U16At(buffer, position + 4) == type;
+}
+
 }  // namespace
 
 bool ClassifyBlock(std::span<const uint8_t> buffer, int32_t start, int32_t end, BlockProfile& profile,
@@ -73,6 +82,9 @@ bool ClassifyBlock(std::span<const uint8_t> buffer, int32_t start, int32_t end, 
             } else if (IsKeyedCellType(type)) {
                 profile.cellKeys.Insert(KeyOf(buffer, size_t(pos)).Packed());
             }
+        } else if (IsSelfNamedFutureRecord(buffer, pos, end, type, length)) {
+            ++known;
+            unknownRun = 0;
         } else {
             if (first && length > end) return false;
             if (length != 0 && length != 2) ++unknownRun;

@@ -8,6 +8,7 @@
 
 #include "fragment/block_profile.h"
 #include "fragment/key_set.h"
+#include "fragment/stream_landmarks.h"
 
 namespace tabulon {
 
@@ -23,6 +24,8 @@ struct ChainNode {
     uint16_t lastRow = 0, lastColumn = 0;    // of the last record, when it is a keyed cell type
     uint16_t firstRow = 0, firstColumn = 0;  // of the newest block's entry record, when it is a keyed cell type
     uint16_t score = 0;           // continuity score 0-3 given by the parent step
+    StreamLandmarks landmarks;    // what the chain's records say about the stream still to come
+    int64_t streamPosition = 0;   // stream position of the next block's first byte
 
     // The last record's bytes from its header to the block end, when fewer than the 8 of its header and
     // cell key: the rest of them lie in whichever block follows in the file, not necessarily in the one

@@ -1,6 +1,8 @@
 #include "fragment/fragment_assembler.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -51,6 +53,7 @@ private:
     ParentView ViewFrom(std::span<const uint8_t> data) const;
     void Filter(std::vector<ChainNode>& candidates, std::vector<ParentView>& views);
     void Order(std::vector<ChainNode>& candidates, std::vector<ParentView>& views);
+    void BreakTies(std::vector<ChainNode>& candidates, std::vector<ParentView>& views);
     void Complete(std::vector<ChainNode>& candidates, const std::vector<ParentView>& views);
 
     ChainNode Extension(const BlockProfile& scratch, std::span<const uint8_t> entryData, int32_t entryOffset) const;
@@ -60,6 +63,10 @@ private:
         return int64_t(table_.LengthOf(last.type, last.length, last.position, b_)) + last.position + 4 - b_;
     }
     size_t TotalBlocks(const ChainNode& child) const { return n_.blocks.size() + child.blocks.size(); }
+    // A chain whose stream does not end in its blocks needs more bytes than the file's recorded size.
+    bool ExceedsSize(const ChainNode& child) const {
+        return context_.sizeLimit != 0 && context_.sizeLimit < uint64_t(b_) * TotalBlocks(child);
+    }
     void Report(const ChainNode& child, bool withTwoTrailingBlocks);
 
     SearchContext& context_;
@@ -85,6 +92,7 @@ int32_t Remainder(int64_t over, int32_t b) { return int32_t(over % b); }
 ChainNode Step::Extension(const BlockProfile& scratch, std::span<const uint8_t> entryData, int32_t entryOffset) const {
     ChainNode child;
     child.profile = scratch;
+    child.landmarks = n_.landmarks;
     child.depth = n_.depth + 1;
     child.firstType = TypeAt(entryData, entryOffset);
     if (IsKeyedCellType(child.firstType)) {
@@ -150,14 +158,17 @@ bool Step::NaturalContinuation(std::vector<ChainNode>& candidates, std::vector<P
     if (n_.Uses(c)) return false;
     const auto data = blocks_.GetBlock(c);
     if (data.empty()) return false;
-    const int32_t e = n_.nextOffset;
-    if (e < 0 || b_ < e + 2) return true;  // no valid entry offset: the step ends
-    if (!table_.MayFollow(n_.lastType, TypeAt(data, e))) return false;
+    if (n_.nextOffset < 0 || b_ < n_.nextOffset + 2) return true;  // no valid entry offset: the step ends
+    // A record cut by the parent's block end reads on in this block, as in the scan.
+    const ParentView view = ViewFrom(data);
+    const int32_t e = view.entryOffset;
+    if (!table_.MayFollow(view.lastType, TypeAt(data, e))) return false;
     BlockProfile scratch = n_.profile.ScratchCopy();
     LastRecord last;
     if (!ClassifyBlock(data, e, b_, scratch, last)) return false;
 
     ChainNode child = Extension(scratch, data, e);
+    if (!child.landmarks.Follow(data, e, b_, n_.streamPosition)) return false;
     child.blocks.push_back(c);
     SetLast(child, data, last);
     const int64_t over = Over(last);
@@ -171,10 +182,15 @@ bool Step::NaturalContinuation(std::vector<ChainNode>& candidates, std::vector<P
     for (int64_t j = 1; j <= span; ++j) child.blocks.push_back(int32_t(c + j));
     c += int32_t(span);
     child.nextBlock = c + 1;
+    if (ExceedsSize(child)) {
+        // The stream goes on beyond the blocks the file can have: whatever follows, it is not this file.
+        if (IsComplete(child.profile)) Report(child, false);
+        return true;
+    }
     if (TotalBlocks(child) <= FragmentAssembler::kMaxChainBlocks || !IsComplete(child.profile)) {
         child.lastType = last.type;
         candidates.push_back(std::move(child));
-        views.push_back(OwnView());
+        views.push_back(view);
         return true;
     }
     Report(child, false);
@@ -195,9 +211,7 @@ bool Step::FinishScanChild(ChainNode& child, std::span<const uint8_t> data, cons
     const int32_t newest = child.blocks.back();
     for (int64_t j = 1; j <= span; ++j) child.blocks.push_back(int32_t(newest + j));
     scanIndex += int32_t(span);
-    const uint64_t total = TotalBlocks(child);
-    if (total > FragmentAssembler::kMaxChainBlocks ||
-        (context_.sizeLimit != 0 && context_.sizeLimit < uint64_t(b_) * total)) {
+    if (TotalBlocks(child) > FragmentAssembler::kMaxChainBlocks || ExceedsSize(child)) {
         if (IsComplete(child.profile)) Report(child, false);
         return false;
     }
@@ -223,6 +237,7 @@ void Step::ScanAllBlocks(std::vector<ChainNode>& candidates, std::vector<ParentV
         LastRecord last;
         if (ClassifyBlock(data, e, b_, scratch, last)) {
             ChainNode child = Extension(scratch, data, e);
+            if (!child.landmarks.Follow(data, e, b_, n_.streamPosition)) continue;
             child.blocks.push_back(i);
             child.nextBlock = i + 1;
             if (FinishScanChild(child, data, last, i)) {
@@ -244,11 +259,14 @@ void Step::ScanAllBlocks(std::vector<ChainNode>& candidates, std::vector<ParentV
         // The entry record of block i gives the child's first type and cell; take them before reading k,
         // which may replace the data of block i.
         ChainNode child = Extension(BlockProfile {}, data, e);
+        // The walk of block i reaches the long record and jumps with it beyond the block.
+        if (!child.landmarks.Follow(data, e, b_, n_.streamPosition)) continue;
         auto kData = blocks_.GetBlock(int32_t(k));
         if (kData.empty()) continue;
         BlockProfile kScratch = n_.profile.ScratchCopy();
         LastRecord kLast;
         if (!ClassifyBlock(kData, off, b_, kScratch, kLast)) continue;
+        if (!child.landmarks.Follow(kData, off, b_, n_.streamPosition + (span + 1) * b_)) continue;
         child.profile = std::move(kScratch);
         for (int64_t j = 0; j <= span; ++j) child.blocks.push_back(int32_t(i + j));
         // Block k holds the end of the long record and the records after it, so it joins the chain.
@@ -314,6 +332,50 @@ void Step::Order(std::vector<ChainNode>& candidates, std::vector<ParentView>& vi
             if (candidates[k].score > candidates[j].score) swap(j, k);
 }
 
+// How far a candidate's first cell lies beyond the chain's last cell, in rows, then columns: the
+// next cell of the same sheet is the nearest one. Candidates without a cell, or continuing no cell,
+// come last among their equals.
+uint64_t CellDistance(const StreamLandmarks& parent, const ChainNode& candidate) {
+    const int32_t row = candidate.landmarks.BlockFirstCellRow();
+    const int32_t lastRow = parent.LastCellRow();
+    if (row < 0 || lastRow < 0 || row < lastRow) return UINT64_MAX;
+    const int32_t column = candidate.landmarks.BlockFirstCellColumn();
+    const int32_t columnGap = row == lastRow ? column - parent.LastCellColumn() : column;
+    return (uint64_t(row - lastRow) << 32) | uint32_t(std::max(columnGap, 0));
+}
+
+void Step::BreakTies(std::vector<ChainNode>& candidates, std::vector<ParentView>& views) {
+    // Candidates of equal rank (score, and keyed cell first where the parent ends in a keyed cell) are
+    // tried nearest cell first: a sheet's cells come row by row, so among blocks that fit equally well
+    // the one that continues closest to where the chain stopped is most likely the file's own.
+    const size_t count = candidates.size();
+    if (count < 2) return;
+    bool keyedParent = false;
+    for (const ParentView& view : views) keyedParent = keyedParent || IsKeyedCellType(view.lastType);
+    std::vector<size_t> order(count);
+    std::vector<uint64_t> distance(count);
+    for (size_t j = 0; j < count; ++j) {
+        order[j] = j;
+        distance[j] = CellDistance(n_.landmarks, candidates[j]);
+    }
+    auto rank = [&](size_t j) { return keyedParent && !IsKeyedCellType(candidates[j].firstType) ? 1 : 0; };
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        if (candidates[a].score != candidates[b].score) return candidates[a].score > candidates[b].score;
+        if (rank(a) != rank(b)) return rank(a) < rank(b);
+        return distance[a] < distance[b];
+    });
+    std::vector<ChainNode> sorted;
+    std::vector<ParentView> sortedViews;
+    sorted.reserve(count);
+    sortedViews.reserve(count);
+    for (size_t j : order) {
+        sorted.push_back(std::move(candidates[j]));
+        sortedViews.push_back(views[j]);
+    }
+    candidates = std::move(sorted);
+    views = std::move(sortedViews);
+}
+
 void Step::Complete(std::vector<ChainNode>& candidates, const std::vector<ParentView>& views) {
     // Each candidate becomes a whole chain: the parent's blocks, then its own; the parent's keys join its
     // own. The last one takes the parent's containers instead of copying them.
@@ -321,6 +383,7 @@ void Step::Complete(std::vector<ChainNode>& candidates, const std::vector<Parent
         ChainNode& child = candidates[j];
         const bool last = j + 1 == candidates.size();
         std::vector<int32_t> own = std::move(child.blocks);
+        child.streamPosition = n_.streamPosition + int64_t(b_) * int64_t(own.size());
         if (last) {
             child.blocks = std::move(n_.blocks);
             child.usedBlocks = std::move(n_.usedBlocks);
@@ -351,6 +414,7 @@ bool Step::Run(bool tryAllBlocks, Frame& frame) {
     if (candidates.empty()) return false;
     Filter(candidates, views);
     Order(candidates, views);
+    BreakTies(candidates, views);
     if (candidates.empty()) return false;
     Complete(candidates, views);
     frame.candidates = std::move(candidates);
@@ -409,6 +473,10 @@ void FragmentAssembler::Seed(SearchContext& context, ChainNode seed, std::span<c
     seed.nextBlock = int32_t(first + span + 1);
     seed.nextOffset = int32_t((int64_t(context.table.LengthOf(last.type, last.length, p, n)) + p + 4 - n) % b);
     seed.profile.sheetStarted = false;
+    // The seed is the file's own start: what it says is learnt, never judged.
+    seed.landmarks = StreamLandmarks {};
+    (void)seed.landmarks.Follow(seedData, 0, n, 0);
+    seed.streamPosition = n + span * b;
     SetCut(seed, seedData, last, n);
     Extend(context, std::move(seed), true);
 }

@@ -27,9 +27,12 @@ struct SearchContext {
 
     // Extension steps taken, and the most the search may take (0 = no limit). Blocks that happen to
     // continue each other can make the search branch at every step; the limit keeps one search from
-    // running for ever on such a volume, like a stop request would.
+    // running for ever on such a volume, like a stop request would. The default lets a file of a few
+    // hundred blocks be rebuilt through many wrong turns, and still ends a search for a file whose
+    // pieces are gone.
+    static constexpr uint64_t kDefaultMaxSteps = 20000;
     uint64_t steps = 0;
-    uint64_t maxSteps = 0;
+    uint64_t maxSteps = kDefaultMaxSteps;
 
     // Found candidates: block lists in file order.
     std::vector<std::vector<int32_t>> results;
