@@ -92,6 +92,23 @@ TEST(ClassifyBlock, UnknownRecordRuns) {
     EXPECT_TRUE(Passes(Join({LabelSst(1, 1), Unknown(1791)})));
 }
 
+TEST(ClassifyBlock, NewerRecordsThatNameThemselvesCountAsKnown) {
+    // Extended cell formats as newer writers emit them, one per format: the body repeats the type.
+    auto named = [](uint16_t type, uint16_t bodyFirst) {
+        return BiffBytes().Record(type, BiffBytes().U16(bodyFirst).Zeros(43));
+    };
+    const BiffBytes run = Join({named(0x087D, 0x087D), named(0x087D, 0x087D), named(0x087D, 0x087D),
+                                named(0x087D, 0x087D), named(0x087D, 0x087D)});
+    EXPECT_TRUE(Passes(run));  // a whole block of them has no other known record
+    EXPECT_TRUE(Passes(Join({LabelSst(1, 1), run})));
+    // The same records without their own type in the body are an ordinary unknown run; so are records
+    // outside the newer range that happen to repeat their type.
+    EXPECT_FALSE(Passes(Join({LabelSst(1, 1), named(0x087D, 0x0000), named(0x087D, 0x0000), named(0x087D, 0x0000),
+                              named(0x087D, 0x0000)})));
+    EXPECT_FALSE(Passes(Join({LabelSst(1, 1), named(0x1087, 0x1087), named(0x1087, 0x1087), named(0x1087, 0x1087),
+                              named(0x1087, 0x1087)})));
+}
+
 TEST(ClassifyBlock, FirstUnknownRecordLongerThanTheBlockFails) {
     BiffBytes block = Join({Unknown(6), LabelSst(1, 1)});
     EXPECT_TRUE(Passes(block));

@@ -122,26 +122,19 @@ TEST(FragmentAssembler, ConsecutiveWorkbookIsFoundByNaturalContinuationAlone) {
     EXPECT_EQ(std::count(requests.begin(), requests.end(), 1500), 0) << "a scan of all blocks was made";
 }
 
-// Known to fail: among blocks of another python3-xlwt workbook the search branches at nearly every cut
-// (their records chain as well as the right ones, and NUMBER cells carry no key to filter them), finds
-// the first workbook among some 1,300 candidates in 12,800 steps and does not find the second within
-// 20,000 steps. Enabled again once the search tells such blocks apart.
-TEST(FragmentAssembler, DISABLED_FragmentedWorkbooksAmongEachOtherAreRebuilt) {
-    test::TempDir dir;
-    ASSERT_TRUE(test::MakeWorkbook(dir.File("a.xls"), 1200, 7, 2, 21));
-    ASSERT_TRUE(test::MakeWorkbook(dir.File("b.xls"), 1500, 5, 1, 22));
-    const std::vector<std::vector<uint8_t>> files = {test::ReadFileBytes(dir.File("a.xls")),
-                                                     test::ReadFileBytes(dir.File("b.xls"))};
-    const int32_t b = 4096;
-    MemoryBlockSource source(b, 4000);
-    // Cut each file into 6 runs and lay all runs out shuffled, with random-data blocks between some.
-    std::mt19937 random(5);
+// Cuts each file into runs of blocks at `cutsPerFile` random block boundaries at or after its block
+// `firstCut[f]`, and lays all runs out shuffled from block 2 on, each followed by a block of random bytes.
+// Returns each file's first block.
+std::vector<int32_t> LayOutShuffled(MemoryBlockSource& source, const std::vector<std::vector<uint8_t>>& files,
+                                    size_t cutsPerFile, const std::vector<size_t>& firstCut, uint32_t seed) {
+    const int32_t b = source.BlockBytes();
+    std::mt19937 random(seed);
     struct Run { size_t file; size_t begin, end; };
     std::vector<Run> runs;
     for (size_t f = 0; f < files.size(); ++f) {
-        const size_t count = (files[f].size() + b - 1) / b;
+        const size_t count = (files[f].size() + size_t(b) - 1) / size_t(b);
         std::set<size_t> cuts;
-        while (cuts.size() < 5) cuts.insert(1 + random() % (count - 1));
+        while (cuts.size() < cutsPerFile) cuts.insert(firstCut[f] + random() % (count - firstCut[f]));
         size_t begin = 0;
         for (size_t cut : cuts) {
             runs.push_back({f, begin, cut});
@@ -156,12 +149,56 @@ TEST(FragmentAssembler, DISABLED_FragmentedWorkbooksAmongEachOtherAreRebuilt) {
         if (run.begin == 0) firstBlock[run.file] = next;
         for (size_t k = run.begin; k < run.end; ++k) {
             const auto& file = files[run.file];
-            source.Put(next++, std::span(file).subspan(k * b, std::min<size_t>(b, file.size() - k * b)));
+            source.Put(next++, std::span(file).subspan(k * size_t(b), std::min<size_t>(size_t(b), file.size() - k * size_t(b))));
         }
-        std::vector<uint8_t> noise(b);
+        std::vector<uint8_t> noise(static_cast<size_t>(b));
         for (auto& byte : noise) byte = uint8_t(random());
         source.Put(next++, noise);
     }
+    return firstBlock;
+}
+
+// The block where the first worksheet begins: its BOF record (version 0x0600, kind 0x0010).
+size_t FirstSheetBlock(const std::vector<uint8_t>& file, int32_t b) {
+    const uint8_t bof[] = {0x09, 0x08, 0x10, 0x00, 0x00, 0x06, 0x10, 0x00};
+    const auto at = std::search(file.begin(), file.end(), std::begin(bof), std::end(bof));
+    return size_t(at - file.begin()) / size_t(b);
+}
+
+// Workbooks of one writer whose sheets are cut among each other's: their blocks continue each other's
+// records as well as their own, and NUMBER cells carry no key. Where a block continues the chain's sheet
+// at the right stream position, rows and row-block ends tell the right one apart.
+TEST(FragmentAssembler, SheetsCutAmongAnotherWorkbookOfTheSameWriterAreRebuilt) {
+    test::TempDir dir;
+    ASSERT_TRUE(test::MakeWorkbook(dir.File("a.xls"), 1200, 7, 2, 21));
+    ASSERT_TRUE(test::MakeWorkbook(dir.File("b.xls"), 1500, 5, 1, 22));
+    const std::vector<std::vector<uint8_t>> files = {test::ReadFileBytes(dir.File("a.xls")),
+                                                     test::ReadFileBytes(dir.File("b.xls"))};
+    const int32_t b = 4096;
+    MemoryBlockSource source(b, 4000);
+    const auto firstBlock =
+        LayOutShuffled(source, files, 5, {FirstSheetBlock(files[0], b) + 1, FirstSheetBlock(files[1], b) + 1}, 5);
+    for (size_t f = 0; f < files.size(); ++f) {
+        const auto results = SearchFile(source, firstBlock[f]);
+        EXPECT_TRUE(FoundFile(source, results, files[f])) << "file " << f << ", " << results.size() << " candidates";
+        // Wrong candidates remain (140 and 28 today: python3-xlwt writes no row-block index, so blocks of
+        // later rows of the other workbook still fit), but the search no longer runs away.
+        EXPECT_LE(results.size(), 200u) << "file " << f;
+    }
+}
+
+// Known to fail: a cut inside the shared-string table. Its records are longer than a block, and the
+// blocks a record spans are appended as they lie on disk, unjudged, so a cut inside such a record is
+// not followed; blocks of another workbook's table at the same phase continue the chain instead.
+// Enabled again once the search judges the blocks inside a long record by the strings they hold.
+TEST(FragmentAssembler, DISABLED_FragmentedWorkbooksAmongEachOtherAreRebuilt) {
+    test::TempDir dir;
+    ASSERT_TRUE(test::MakeWorkbook(dir.File("a.xls"), 1200, 7, 2, 21));
+    ASSERT_TRUE(test::MakeWorkbook(dir.File("b.xls"), 1500, 5, 1, 22));
+    const std::vector<std::vector<uint8_t>> files = {test::ReadFileBytes(dir.File("a.xls")),
+                                                     test::ReadFileBytes(dir.File("b.xls"))};
+    MemoryBlockSource source(4096, 4000);
+    const auto firstBlock = LayOutShuffled(source, files, 5, {1, 1}, 5);
     for (size_t f = 0; f < files.size(); ++f) {
         const auto results = SearchFile(source, firstBlock[f]);
         EXPECT_TRUE(FoundFile(source, results, files[f])) << "file " << f << ", " << results.size() << " candidates";
