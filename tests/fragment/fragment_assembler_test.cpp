@@ -165,15 +165,20 @@ size_t FirstSheetBlock(const std::vector<uint8_t>& file, int32_t b) {
     return size_t(at - file.begin()) / size_t(b);
 }
 
+// Two python3-xlwt workbooks, one with two sheets; empty when they cannot be written.
+std::vector<std::vector<uint8_t>> TwoWorkbooksOfOneWriter() {
+    test::TempDir dir;
+    if (!test::MakeWorkbook(dir.File("a.xls"), 1200, 7, 2, 21) || !test::MakeWorkbook(dir.File("b.xls"), 1500, 5, 1, 22))
+        return {};
+    return {test::ReadFileBytes(dir.File("a.xls")), test::ReadFileBytes(dir.File("b.xls"))};
+}
+
 // Workbooks of one writer whose sheets are cut among each other's: their blocks continue each other's
 // records as well as their own, and NUMBER cells carry no key. Where a block continues the chain's sheet
 // at the right stream position, rows and row-block ends tell the right one apart.
 TEST(FragmentAssembler, SheetsCutAmongAnotherWorkbookOfTheSameWriterAreRebuilt) {
-    test::TempDir dir;
-    ASSERT_TRUE(test::MakeWorkbook(dir.File("a.xls"), 1200, 7, 2, 21));
-    ASSERT_TRUE(test::MakeWorkbook(dir.File("b.xls"), 1500, 5, 1, 22));
-    const std::vector<std::vector<uint8_t>> files = {test::ReadFileBytes(dir.File("a.xls")),
-                                                     test::ReadFileBytes(dir.File("b.xls"))};
+    const auto files = TwoWorkbooksOfOneWriter();
+    ASSERT_EQ(files.size(), 2u);
     const int32_t b = 4096;
     MemoryBlockSource source(b, 4000);
     const auto firstBlock =
@@ -192,11 +197,8 @@ TEST(FragmentAssembler, SheetsCutAmongAnotherWorkbookOfTheSameWriterAreRebuilt) 
 // not followed; blocks of another workbook's table at the same phase continue the chain instead.
 // Enabled again once the search judges the blocks inside a long record by the strings they hold.
 TEST(FragmentAssembler, DISABLED_FragmentedWorkbooksAmongEachOtherAreRebuilt) {
-    test::TempDir dir;
-    ASSERT_TRUE(test::MakeWorkbook(dir.File("a.xls"), 1200, 7, 2, 21));
-    ASSERT_TRUE(test::MakeWorkbook(dir.File("b.xls"), 1500, 5, 1, 22));
-    const std::vector<std::vector<uint8_t>> files = {test::ReadFileBytes(dir.File("a.xls")),
-                                                     test::ReadFileBytes(dir.File("b.xls"))};
+    const auto files = TwoWorkbooksOfOneWriter();
+    ASSERT_EQ(files.size(), 2u);
     MemoryBlockSource source(4096, 4000);
     const auto firstBlock = LayOutShuffled(source, files, 5, {1, 1}, 5);
     for (size_t f = 0; f < files.size(); ++f) {
