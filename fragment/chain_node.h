@@ -25,7 +25,10 @@ struct ChainNode {
     uint16_t firstRow = 0, firstColumn = 0;  // of the newest block's entry record, when it is a keyed cell type
     uint16_t score = 0;           // continuity score 0-3 given by the parent step
     StreamLandmarks landmarks;    // what the chain's records say about the stream still to come
-    int64_t streamPosition = 0;   // stream position of the next block's first byte
+    int64_t streamPosition = 0;   // stream position of the first byte after the chain's blocks
+    // Blocks of the last record's body still to be found: the blocks after the newest one on disk did not
+    // continue it, so the file's next piece holds them, just before the block where the record ends.
+    int32_t missingBlocks = 0;
 
     // The last record's bytes from its header to the block end, when fewer than the 8 of its header and
     // cell key: the rest of them lie in whichever block follows in the file, not necessarily in the one

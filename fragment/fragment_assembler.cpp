@@ -50,6 +50,7 @@ private:
     bool NaturalContinuation(std::vector<ChainNode>& candidates, std::vector<ParentView>& views);
     void ScanAllBlocks(std::vector<ChainNode>& candidates, std::vector<ParentView>& views);
     bool FinishScanChild(ChainNode& child, std::span<const uint8_t> data, const LastRecord& last, int32_t& scanIndex);
+    bool FindMissingBlocks(int32_t entryBlock, StreamLandmarks& landmarks, std::vector<int32_t>& missing);
     ParentView ViewFrom(std::span<const uint8_t> data) const;
     void Filter(std::vector<ChainNode>& candidates, std::vector<ParentView>& views);
     void Order(std::vector<ChainNode>& candidates, std::vector<ParentView>& views);
@@ -65,7 +66,8 @@ private:
     size_t TotalBlocks(const ChainNode& child) const { return n_.blocks.size() + child.blocks.size(); }
     // A chain whose stream does not end in its blocks needs more bytes than the file's recorded size.
     bool ExceedsSize(const ChainNode& child) const {
-        return context_.sizeLimit != 0 && context_.sizeLimit < uint64_t(b_) * TotalBlocks(child);
+        return context_.sizeLimit != 0 &&
+               context_.sizeLimit < uint64_t(b_) * (TotalBlocks(child) + uint64_t(child.missingBlocks));
     }
     void Report(const ChainNode& child, bool withTwoTrailingBlocks);
 
@@ -88,6 +90,27 @@ bool EndsStream(uint16_t type) {
 // C-style division and remainder of a signed value by the block size, as the offsets are defined.
 int64_t Quotient(int64_t over, int32_t b) { return over / b; }
 int32_t Remainder(int64_t over, int32_t b) { return int32_t(over % b); }
+
+// Takes the blocks after `newest` on disk that the last record's body covers, `span` of them, into
+// `taken`. Where the record is the shared-string table each block is judged by its strings, and the first
+// one that does not fit ends the run: the rest are left missing. Any other body cannot be judged and is
+// taken as it lies.
+template <typename Uses>
+int32_t TakeCoveredBlocks(BlockSource& blocks, StreamLandmarks& landmarks, int32_t newest, int64_t span, int32_t b,
+                          Uses uses, std::vector<int32_t>& taken) {
+    for (int64_t j = 1; j <= span; ++j) {
+        const int32_t block = int32_t(newest + j);
+        if (landmarks.JudgesBody()) {
+            if (uses(block)) return int32_t(span - j + 1);
+            const auto data = blocks.GetBlock(block);
+            StreamLandmarks trial = landmarks;
+            if (data.empty() || !trial.FollowBody(data, b)) return int32_t(span - j + 1);
+            landmarks = std::move(trial);
+        }
+        taken.push_back(block);
+    }
+    return 0;
+}
 
 ChainNode Step::Extension(const BlockProfile& scratch, std::span<const uint8_t> entryData, int32_t entryOffset) const {
     ChainNode child;
@@ -154,6 +177,7 @@ void Step::Report(const ChainNode& child, bool withTwoTrailingBlocks) {
 }
 
 bool Step::NaturalContinuation(std::vector<ChainNode>& candidates, std::vector<ParentView>& views) {
+    if (n_.missingBlocks > 0) return false;  // the block after the chain on disk is known not to fit
     int32_t c = n_.nextBlock;
     if (n_.Uses(c)) return false;
     const auto data = blocks_.GetBlock(c);
@@ -179,8 +203,10 @@ bool Step::NaturalContinuation(std::vector<ChainNode>& candidates, std::vector<P
         return true;
     }
     if (span > FragmentAssembler::kMaxSpanBlocks) return true;
-    for (int64_t j = 1; j <= span; ++j) child.blocks.push_back(int32_t(c + j));
-    c += int32_t(span);
+    const size_t before = child.blocks.size();
+    child.missingBlocks = TakeCoveredBlocks(blocks_, child.landmarks, c, span, b_,
+                                            [&](int32_t block) { return n_.Uses(block); }, child.blocks);
+    c += int32_t(child.blocks.size() - before);
     child.nextBlock = c + 1;
     if (ExceedsSize(child)) {
         // The stream goes on beyond the blocks the file can have: whatever follows, it is not this file.
@@ -209,16 +235,31 @@ bool Step::FinishScanChild(ChainNode& child, std::span<const uint8_t> data, cons
     const int64_t span = Quotient(over, b_);
     if (span > FragmentAssembler::kMaxSpanBlocks) return false;
     const int32_t newest = child.blocks.back();
-    for (int64_t j = 1; j <= span; ++j) child.blocks.push_back(int32_t(newest + j));
-    scanIndex += int32_t(span);
+    const size_t before = child.blocks.size();
+    child.missingBlocks = TakeCoveredBlocks(
+        blocks_, child.landmarks, newest, span, b_,
+        [&](int32_t block) { return n_.Uses(block) || std::find(child.blocks.begin(), child.blocks.end(), block) != child.blocks.end(); },
+        child.blocks);
+    const int32_t takenSpan = int32_t(child.blocks.size() - before);
+    scanIndex += takenSpan;
     if (TotalBlocks(child) > FragmentAssembler::kMaxChainBlocks || ExceedsSize(child)) {
         if (IsComplete(child.profile)) Report(child, false);
         return false;
     }
-    child.nextBlock += int32_t(span);
+    child.nextBlock += takenSpan;
     child.nextOffset = Remainder(over, b_);
     child.lastType = last.type;
     return child.nextOffset >= 0 && child.nextOffset + 2 <= b_;
+}
+
+bool Step::FindMissingBlocks(int32_t entryBlock, StreamLandmarks& landmarks, std::vector<int32_t>& missing) {
+    for (int32_t block = entryBlock - n_.missingBlocks; block < entryBlock; ++block) {
+        if (block < 2 || n_.Uses(block)) return false;
+        const auto data = blocks_.GetBlock(block);
+        if (data.empty() || !landmarks.FollowBody(data, b_)) return false;
+        missing.push_back(block);
+    }
+    return true;
 }
 
 void Step::ScanAllBlocks(std::vector<ChainNode>& candidates, std::vector<ParentView>& views) {
@@ -236,8 +277,18 @@ void Step::ScanAllBlocks(std::vector<ChainNode>& candidates, std::vector<ParentV
         BlockProfile scratch = n_.profile.ScratchCopy();
         LastRecord last;
         if (ClassifyBlock(data, e, b_, scratch, last)) {
+            std::vector<int32_t> missing;
+            StreamLandmarks landmarks = n_.landmarks;
+            if (n_.missingBlocks > 0) {
+                // The blocks just before i must hold the rest of the parent's last record.
+                if (!FindMissingBlocks(i, landmarks, missing)) continue;
+                data = blocks_.GetBlock(i);
+                if (data.empty()) continue;
+            }
             ChainNode child = Extension(scratch, data, e);
-            if (!child.landmarks.Follow(data, e, b_, n_.streamPosition)) continue;
+            child.landmarks = std::move(landmarks);
+            if (!child.landmarks.Follow(data, e, b_, n_.streamPosition + int64_t(b_) * n_.missingBlocks)) continue;
+            child.blocks = std::move(missing);
             child.blocks.push_back(i);
             child.nextBlock = i + 1;
             if (FinishScanChild(child, data, last, i)) {
@@ -246,7 +297,7 @@ void Step::ScanAllBlocks(std::vector<ChainNode>& candidates, std::vector<ParentV
             }
             continue;
         }
-        if (IsFiller(last.type)) continue;
+        if (IsFiller(last.type) || n_.missingBlocks > 0) continue;
 
         // The walk stopped at a record that may be long enough to run through whole blocks: try the block
         // where it would end, entered where the record ends.
@@ -468,15 +519,18 @@ void FragmentAssembler::Seed(SearchContext& context, ChainNode seed, std::span<c
     }
     const int64_t span = (int64_t(last.length) + p + 4 - n) / b;
     if (span > kMaxSpanBlocks) return;
-    for (int64_t j = 1; j <= span; ++j) seed.Append(int32_t(first + j));
-    seed.lastType = last.type;
-    seed.nextBlock = int32_t(first + span + 1);
-    seed.nextOffset = int32_t((int64_t(context.table.LengthOf(last.type, last.length, p, n)) + p + 4 - n) % b);
-    seed.profile.sheetStarted = false;
     // The seed is the file's own start: what it says is learnt, never judged.
     seed.landmarks = StreamLandmarks {};
     (void)seed.landmarks.Follow(seedData, 0, n, 0);
-    seed.streamPosition = n + span * b;
+    std::vector<int32_t> covered;
+    seed.missingBlocks = TakeCoveredBlocks(context.blocks, seed.landmarks, first, span, b,
+                                           [&](int32_t block) { return seed.Uses(block); }, covered);
+    for (int32_t block : covered) seed.Append(block);
+    seed.lastType = last.type;
+    seed.nextBlock = int32_t(first + int64_t(covered.size()) + 1);
+    seed.nextOffset = int32_t((int64_t(context.table.LengthOf(last.type, last.length, p, n)) + p + 4 - n) % b);
+    seed.profile.sheetStarted = false;
+    seed.streamPosition = n + int64_t(covered.size()) * b;
     SetCut(seed, seedData, last, n);
     Extend(context, std::move(seed), true);
 }

@@ -79,10 +79,21 @@ bool StreamLandmarks::CheckList(LandmarkList& list, uint16_t type, const std::ve
     return true;
 }
 
+bool StreamLandmarks::FollowBody(std::span<const uint8_t> buffer, int32_t end) {
+    if (!JudgesBody()) return true;
+    return strings_.Feed(buffer.first(size_t(std::clamp<int64_t>(end, 0, int64_t(buffer.size())))));
+}
+
 bool StreamLandmarks::Follow(std::span<const uint8_t> buffer, int32_t start, int32_t end, int64_t streamPosition) {
     using namespace record_type;
     end = int32_t(std::min<int64_t>(end, int64_t(buffer.size())));
     if (start < 0 || start >= end) return true;
+    if (headerCut_) {
+        strings_.Stop();
+        headerCut_ = false;
+    } else if (start > 0 && strings_.Active() && !strings_.Feed(buffer.first(size_t(start)))) {
+        return false;
+    }
 
     blockFirstCellRow_ = blockFirstCellColumn_ = -1;
     std::vector<Walked> records;
@@ -97,9 +108,14 @@ bool StreamLandmarks::Follow(std::span<const uint8_t> buffer, int32_t start, int
         const uint16_t type = U16At(buffer, pos);
         if (IsFiller(type) || pos + 4 > end) {
             covered = pos;
+            headerCut_ = !IsFiller(type);
+            strings_.Stop();
             break;
         }
         const uint16_t length = U16At(buffer, pos + 2);
+        strings_.StartRecord(type);
+        const int64_t bodyEnd = std::min<int64_t>(pos + 4 + length, end);
+        if (bodyEnd > pos + 4 && !strings_.Feed(buffer.subspan(size_t(pos + 4), size_t(bodyEnd - pos - 4)))) return false;
         const int64_t at = streamPosition + pos;
         covered = pos + 4 + length;
         bool mustBeListed = type == kDbCell;

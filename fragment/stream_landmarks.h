@@ -15,6 +15,8 @@
 #include <span>
 #include <vector>
 
+#include "fragment/shared_string_walk.h"
+
 namespace tabulon {
 
 // Landmark positions of one kind, as listed by the stream. A writer that lists wrong positions would
@@ -35,7 +37,13 @@ public:
     // filler or the end), `start` lying at stream position `streamPosition + start`. False when they
     // contradict what the chain has seen; otherwise the landmarks are updated with what the block adds.
     // Only bytes before `end` are read, except the type and length of a record that starts before it.
+    // The bytes before `start` are the rest of the body of the record that ran into this block.
     bool Follow(std::span<const uint8_t> buffer, int32_t start, int32_t end, int64_t streamPosition);
+    // A block that lies wholly inside the body of the chain's last record: its first `end` bytes. False
+    // when they cannot continue that record (strings of the shared-string table that do not fit).
+    bool FollowBody(std::span<const uint8_t> buffer, int32_t end);
+    // Whether FollowBody can judge a block: the record being continued is the shared-string table.
+    bool JudgesBody() const { return strings_.Active() && !headerCut_; }
 
     // Row of the last ROW record and of the last cell of the current sheet; -1 when none was seen.
     int32_t LastRowRecord() const { return lastRowRecord_; }
@@ -53,6 +61,8 @@ private:
     };
     bool CheckList(LandmarkList& list, uint16_t type, const std::vector<Walked>& records, int64_t from, int64_t to);
 
+    SharedStringWalk strings_;  // the shared-string table, while the chain is inside it
+    bool headerCut_ = false;    // the last block ended inside a record header: the next body is unknown
     LandmarkList sheets_;    // BOF positions of the sheets, from the globals' BOUNDSHEET records
     LandmarkList rowBlocks_; // DBCELL positions of the current sheet, from its INDEX record
     int32_t globals_ = 0;    // BOF records of a workbook globals section seen

@@ -1,0 +1,137 @@
+#include "fragment/shared_string_walk.h"
+
+#include <algorithm>
+
+#include "common/little_endian.h"
+
+namespace tabulon {
+namespace {
+
+constexpr uint16_t kSst = 0x00FC;
+constexpr uint16_t kContinue = 0x003C;
+// Option-byte bits that no string uses: anything else than 16-bit characters, phonetic data and runs.
+constexpr uint8_t kInvalidOptions = 0xF2;
+
+}  // namespace
+
+void SharedStringWalk::StartRecord(uint16_t type) {
+    if (type == kSst) {
+        state_ = State::Counts;
+        countsHave_ = 0;
+        recordStart_ = false;
+    } else if (type == kContinue && state_ != State::Off) {
+        recordStart_ = true;
+    } else {
+        state_ = State::Off;
+    }
+}
+
+bool SharedStringWalk::StartString() {
+    state_ = State::Header;
+    headerHave_ = 0;
+    headerNeed_ = 3;
+    return true;
+}
+
+void SharedStringWalk::EndString() {
+    if (stringsLeft_ > 0) --stringsLeft_;
+    if (stringsLeft_ == 0)
+        state_ = State::Off;  // the table is complete; what follows is judged by its records
+    else
+        StartString();
+}
+
+bool SharedStringWalk::Feed(std::span<const uint8_t> body) {
+    size_t at = 0;
+    while (at < body.size() && state_ != State::Off) {
+        if (recordStart_) {
+            recordStart_ = false;
+            if (state_ == State::Characters) {
+                // Characters cut by a record boundary go on after an option byte of their own.
+                const uint8_t options = body[at++];
+                if ((options & kInvalidOptions) != 0) return false;
+                wide_ = (options & 1) != 0;
+                halfCharacter_ = false;
+                continue;
+            }
+        }
+        switch (state_) {
+            case State::Counts:
+                counts_[countsHave_++] = body[at++];
+                if (countsHave_ == 8) {
+                    stringsLeft_ = LoadU32(counts_ + 4);
+                    if (stringsLeft_ == 0)
+                        state_ = State::Off;
+                    else
+                        StartString();
+                }
+                break;
+            case State::Header: {
+                header_[headerHave_++] = body[at++];
+                if (headerHave_ == 3) {
+                    const uint8_t options = header_[2];
+                    if ((options & kInvalidOptions) != 0) return false;
+                    headerNeed_ = uint8_t(3 + ((options & 8) != 0 ? 2 : 0) + ((options & 4) != 0 ? 4 : 0));
+                }
+                if (headerHave_ < headerNeed_) break;
+                const uint8_t options = header_[2];
+                const uint32_t runs = (options & 8) != 0 ? LoadU16(header_ + 3) : 0;
+                const uint32_t phonetic = (options & 4) != 0 ? LoadU32(header_ + 3 + ((options & 8) != 0 ? 2 : 0)) : 0;
+                charactersLeft_ = LoadU16(header_);
+                wide_ = (options & 1) != 0;
+                halfCharacter_ = false;
+                trailerLeft_ = uint64_t(runs) * 4 + phonetic;
+                if (charactersLeft_ > 0)
+                    state_ = State::Characters;
+                else if (trailerLeft_ > 0)
+                    state_ = State::Trailer;
+                else
+                    EndString();
+                break;
+            }
+            case State::Characters: {
+                const size_t available = body.size() - at;
+                if (!wide_) {
+                    const size_t take = std::min<size_t>(available, charactersLeft_);
+                    at += take;
+                    charactersLeft_ -= uint32_t(take);
+                } else {
+                    // Whole 16-bit characters, and a first half left over at the end of the bytes.
+                    size_t take = 0;
+                    if (halfCharacter_) {
+                        take = 1;
+                        halfCharacter_ = false;
+                        --charactersLeft_;
+                    }
+                    const size_t pairs = std::min<size_t>((available - take) / 2, charactersLeft_);
+                    take += pairs * 2;
+                    charactersLeft_ -= uint32_t(pairs);
+                    if (charactersLeft_ > 0 && take < available) {
+                        ++take;
+                        halfCharacter_ = true;
+                    }
+                    at += take;
+                }
+                if (charactersLeft_ == 0) {
+                    if (trailerLeft_ > 0)
+                        state_ = State::Trailer;
+                    else
+                        EndString();
+                }
+                break;
+            }
+            case State::Trailer: {
+                const uint64_t take = std::min<uint64_t>(body.size() - at, trailerLeft_);
+                at += size_t(take);
+                trailerLeft_ -= take;
+                if (trailerLeft_ == 0) EndString();
+                break;
+            }
+            case State::Off:
+                break;
+        }
+    }
+    return true;
+}
+
+}  // namespace tabulon

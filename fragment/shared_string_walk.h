@@ -1,0 +1,42 @@
+#pragma once
+// Follows the strings of a workbook's shared-string table through its SST record and the CONTINUE
+// records after it, byte by byte, so that a block holding only string data can be judged: each string
+// has a header whose option byte allows few values, and where a CONTINUE record cuts a string's
+// characters it begins with a fresh option byte. A block of another table, or of another part of the
+// same one, puts those bytes where this table has text, and text is never a valid option byte.
+
+#include <cstdint>
+#include <span>
+
+namespace tabulon {
+
+class SharedStringWalk {
+public:
+    // A record header was passed: SST starts the walk, CONTINUE carries it on, any other type ends it.
+    void StartRecord(uint16_t type);
+    // The next body bytes of the current record, in stream order. False when they cannot be string data
+    // of this table.
+    bool Feed(std::span<const uint8_t> body);
+    void Stop() { state_ = State::Off; }
+    bool Active() const { return state_ != State::Off; }
+
+private:
+    enum class State : uint8_t { Off, Counts, Header, Characters, Trailer };
+    bool StartString();
+    void EndString();
+
+    State state_ = State::Off;
+    bool recordStart_ = false;  // the next byte is the first of a CONTINUE record's body
+    uint8_t header_[9] {};
+    uint8_t headerHave_ = 0;
+    uint8_t headerNeed_ = 3;
+    uint8_t countsHave_ = 0;
+    uint8_t counts_[8] {};
+    uint32_t stringsLeft_ = 0;
+    uint32_t charactersLeft_ = 0;
+    bool wide_ = false;
+    bool halfCharacter_ = false;  // the first byte of a 16-bit character was taken
+    uint64_t trailerLeft_ = 0;    // rich-text runs and phonetic data after the characters
+};
+
+}  // namespace tabulon

@@ -1,0 +1,87 @@
+#include "fragment/shared_string_walk.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "support/biff_bytes.h"
+
+namespace tabulon {
+namespace {
+
+using test::BiffBytes;
+
+// The body bytes of a table of `count` strings "text-0", "text-1", ..., the last ones 16-bit.
+std::vector<uint8_t> TableBody(int count) {
+    BiffBytes body;
+    body.U32(uint32_t(count)).U32(uint32_t(count));
+    for (int i = 0; i < count; ++i) {
+        const std::string text = "text-" + std::to_string(i);
+        if (i < count - 2) {
+            body.LongString(text);
+        } else {
+            body.U16(uint16_t(text.size())).U8(1);
+            for (char c : text) body.U16(uint16_t(c));
+        }
+    }
+    return body.Bytes();
+}
+
+// Feeds `body` as an SST record cut into records at `cuts` (offsets into the body), each later piece a
+// CONTINUE record; `continuationOptions` is the byte written where a cut falls inside characters.
+bool Walk(const std::vector<uint8_t>& body, const std::vector<size_t>& cuts, const std::vector<size_t>& insideCharacters,
+          uint8_t continuationOptions = 0) {
+    SharedStringWalk walk;
+    walk.StartRecord(0x00FC);
+    size_t from = 0;
+    for (size_t k = 0; k <= cuts.size(); ++k) {
+        const size_t to = k < cuts.size() ? cuts[k] : body.size();
+        if (!walk.Feed(std::span(body).subspan(from, to - from))) return false;
+        if (k == cuts.size()) break;
+        walk.StartRecord(0x003C);
+        if (std::find(insideCharacters.begin(), insideCharacters.end(), to) != insideCharacters.end()) {
+            const uint8_t options[] = {continuationOptions};
+            if (!walk.Feed(options)) return false;
+        }
+        from = to;
+    }
+    return true;
+}
+
+TEST(SharedStringWalk, FollowsStringsAcrossContinueRecords) {
+    const std::vector<uint8_t> body = TableBody(40);
+    EXPECT_TRUE(Walk(body, {}, {}));
+    // 8 (counts) + 3 (header) + 2: inside the characters of "text-0"; 8 + 9: between two strings.
+    EXPECT_TRUE(Walk(body, {13, 8 + 9}, {13}));
+    // A record cut inside characters continues with an option byte; one with unused bits set is no string
+    // data, and neither is a cut that leaves the option byte out.
+    EXPECT_FALSE(Walk(body, {13}, {13}, 0x40));
+    EXPECT_FALSE(Walk(body, {13}, {}));
+}
+
+TEST(SharedStringWalk, RejectsBytesOutOfPhaseAndEndsWithTheTable) {
+    const std::vector<uint8_t> body = TableBody(40);
+    // Entering the strings two bytes late reads text where an option byte must stand.
+    SharedStringWalk late;
+    late.StartRecord(0x00FC);
+    ASSERT_TRUE(late.Feed(std::span(body).first(8)));
+    EXPECT_FALSE(late.Feed(std::span(body).subspan(10)));
+    // After the last string the walk is over and judges nothing more.
+    SharedStringWalk whole;
+    whole.StartRecord(0x00FC);
+    ASSERT_TRUE(whole.Feed(body));
+    EXPECT_FALSE(whole.Active());
+    const std::vector<uint8_t> text(64, 'x');
+    EXPECT_TRUE(whole.Feed(text));
+    // Any other record than CONTINUE ends it as well.
+    SharedStringWalk ended;
+    ended.StartRecord(0x00FC);
+    ASSERT_TRUE(ended.Feed(std::span(body).first(20)));
+    ended.StartRecord(0x00FF);
+    EXPECT_FALSE(ended.Active());
+}
+
+}  // namespace
+}  // namespace tabulon
