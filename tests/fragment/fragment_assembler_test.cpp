@@ -192,11 +192,10 @@ TEST(FragmentAssembler, SheetsCutAmongAnotherWorkbookOfTheSameWriterAreRebuilt) 
     }
 }
 
-// Known to fail: a cut inside the shared-string table. Its records are longer than a block, and the
-// blocks a record spans are appended as they lie on disk, unjudged, so a cut inside such a record is
-// not followed; blocks of another workbook's table at the same phase continue the chain instead.
-// Enabled again once the search judges the blocks inside a long record by the strings they hold.
-TEST(FragmentAssembler, DISABLED_FragmentedWorkbooksAmongEachOtherAreRebuilt) {
+// The same workbooks cut anywhere, also inside the shared-string table, whose records are longer than a
+// block: the blocks such a record covers are judged by the strings they hold, and where the blocks after
+// the chain on disk do not continue them, the rest of the record is sought before the block where it ends.
+TEST(FragmentAssembler, FragmentedWorkbooksAmongEachOtherAreRebuilt) {
     const auto files = TwoWorkbooksOfOneWriter();
     ASSERT_EQ(files.size(), 2u);
     MemoryBlockSource source(4096, 4000);
@@ -204,6 +203,8 @@ TEST(FragmentAssembler, DISABLED_FragmentedWorkbooksAmongEachOtherAreRebuilt) {
     for (size_t f = 0; f < files.size(); ++f) {
         const auto results = SearchFile(source, firstBlock[f]);
         EXPECT_TRUE(FoundFile(source, results, files[f])) << "file " << f << ", " << results.size() << " candidates";
+        // Wrong candidates remain (49 and 179 today), but the search no longer runs away.
+        EXPECT_LE(results.size(), 250u) << "file " << f;
     }
 }
 
