@@ -11,19 +11,20 @@
 //   --verbose       one line per workbook as well
 //
 // Reproducing the published figures (images from the corpus files kept out of the succession table and
-// from fresh python3-xlwt workbooks):
-//   cd /tmp/fragmeas
-//   grep -v '^#' tools/succession_table_holdout.txt | sed 's|^|/work/shared/corpus/xls/|' > holdout_all.txt
+// from fresh python3-xlwt workbooks), from the repository root:
+//   R=$PWD; mkdir -p /tmp/fragmeas && cd /tmp/fragmeas
+//   grep -v '^#' $R/tools/succession_table_holdout.txt | sed "s|^|$R/../shared/corpus/xls/|" > holdout_all.txt
 //   awk 'NR%2==1' holdout_all.txt > holdout_a.txt; awk 'NR%2==0' holdout_all.txt > holdout_b.txt
-//   G=tools/make_fragmented_image.py
+//   G=$R/tools/make_fragmented_image.py
 //   $G img1.img --fat 32 --workbook-list holdout_a.txt --xlwt 6 --seed 1 --xlwt-max-kib 1024
 //   $G img2.img --fat 32 --workbook-list holdout_b.txt --xlwt 6 --seed 2 --xlwt-max-kib 1024
 //   $G img3.img --fat 16 --workbook-list holdout_a.txt --xlwt 5 --seed 3 --xlwt-max-kib 1024
 //   $G img4.img --fat 16 --cluster-kib 4 --workbook-list holdout_b.txt --xlwt 5 --seed 4 --xlwt-max-kib 1024
 //   $G img5.img --fat 32 --xlwt 12 --seed 5 --xlwt-max-kib 2048
 //   $G img6.img --fat 16 --xlwt 10 --seed 6 --xlwt-max-kib 768
-//   build/release/measure_fragment_search img1.img img1.img.json ... img6.img img6.img.json
-// (paths relative to the repository root where they name its tools).
+//   $R/build/release/measure_fragment_search --max-steps 20000 --max-seconds 10 --verbose
+//       img1.img img1.img.json img2.img img2.img.json img3.img img3.img.json
+//       img4.img img4.img.json img5.img img5.img.json img6.img img6.img.json    (one line)
 
 #include <fcntl.h>
 #include <sys/mman.h>
