@@ -191,8 +191,7 @@ std::u16string FragmentBaseName(const std::u16string& fileName) {
 void RunFragmentScanWorker(const FragmentScanJob& job) { FragmentScanRun(job).Run(); }
 
 std::thread StartFragmentScan(const FragmentScanJob& job) {
-    uint32_t idle = 0;
-    if (!job.progress.busy.compare_exchange_strong(idle, 1)) return {};
+    if (!job.progress.ClaimIdle()) return {};
     return std::thread([job] { RunFragmentScanWorker(job); });
 }
 

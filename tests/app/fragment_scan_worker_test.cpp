@@ -151,6 +151,20 @@ TEST_F(FragmentScanWorkerTest, FilesThatCannotBeScannedAddNothing) {
         EXPECT_EQ(folder, nullptr);
         EXPECT_TRUE(context.fragmentCategory.children.empty());
     }
+
+    // While another worker runs, no scan starts.
+    progress.SetBusy(true);
+    FragmentScanJob job {context, progress, settings, RecordSuccessionTable::Process(), nullptr, {}, 0, 0, 0, {},
+                         nullptr, nullptr};
+    job.firstSector = gone->sectors.front();
+    std::thread refused = StartFragmentScan(job);
+    EXPECT_FALSE(refused.joinable());
+    progress.SetBusy(false);
+    std::thread started = StartFragmentScan(job);
+    ASSERT_TRUE(started.joinable());
+    started.join();
+    EXPECT_FALSE(progress.IsBusy());
+    EXPECT_EQ(context.fragmentCategory.children.size(), 1u);
 }
 
 TEST_F(FragmentScanWorkerTest, WithoutAFileSystemTheBlockSizeIsAskedFor) {
