@@ -5,14 +5,18 @@
 //
 //   bench_fragment_scan [IMAGE MANIFEST]   (without arguments a volume is generated first)
 //
-// Each mode runs in its own child process (this program with --mode), so that its peak memory is its own.
+// A search is limited to 20,000 steps and 60 s (a watchdog presses Stop). Each mode runs in its own
+// child process (this program with --mode), so that its peak memory is its own.
 
 #include <fmt/core.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -30,7 +34,8 @@ namespace {
 using namespace tabulon;
 using bench::Quote;
 
-constexpr uint64_t kMaxSteps = 200000;
+constexpr uint64_t kMaxSteps = 20000;
+constexpr double kMaxSecondsPerFile = 60;  // a watchdog stops a search that runs longer
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -78,7 +83,16 @@ int RunMode(const std::string& image, const std::string& manifestPath, bool inMe
         job.firstSector = firstSector;
         job.sizeLimit = node->ByteSize();
         job.maxSteps = kMaxSteps;
+        std::atomic<bool> done {false};
+        std::thread watchdog([&] {
+            const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(kMaxSecondsPerFile);
+            while (!done.load() && std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (!done.load()) progress.RequestStop();
+        });
         const double seconds = bench::SecondsOf([&] { RunFragmentScanWorker(job); });
+        done.store(true);
+        watchdog.join();
         bool found = false;
         const size_t count = folder ? folder->children.size() : 0;
         for (size_t i = 0; i < count && !found; ++i) {
@@ -96,6 +110,7 @@ int RunMode(const std::string& image, const std::string& manifestPath, bool inMe
         fmt::print("  {:>9} bytes {:>2} pieces {:>5} clusters: {:7.3f} s, {:>4} candidates, {}\n",
                    uint64_t(entry["size"]), int(entry["pieces"]), int(entry["clusterCount"]), seconds, count,
                    found ? "whole" : "not found");
+        std::fflush(stdout);
     }
     rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
