@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the program and runs the main job on SOURCE (a disk image, a block
-# device or HDn): load it, print the result tree and save everything found into ./recovered. Without
+# device or HDn): load it, rebuild deleted workbooks from the free blocks, print the result tree and
+# save everything found into ./recovered. Without
 # SOURCE it uses a demo image built here.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -17,4 +18,4 @@ if [[ -z "$source_path" ]]; then
   fi
 fi
 
-exec build/release/tabulon recover "$source_path" --to recovered
+exec build/release/tabulon recover "$source_path" --to recovered --fragments

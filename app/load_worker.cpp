@@ -244,8 +244,7 @@ private:
 void RunLoadWorker(const LoadJob& job) { LoadRun(job).Run(); }
 
 std::thread StartLoad(const LoadJob& job) {
-    uint32_t idle = 0;
-    if (!job.progress.busy.compare_exchange_strong(idle, 1)) return {};
+    if (!job.progress.ClaimIdle()) return {};
     return std::thread([job] { RunLoadWorker(job); });
 }
 

@@ -22,6 +22,12 @@ public:
     std::atomic<uint32_t> busy {0};
 
     bool IsBusy() const { return busy.load(std::memory_order_relaxed) != 0; }
+    // Sets busy when no worker is running; false when one is. Starting a worker claims the flag first,
+    // so that two commands given at once cannot both start one.
+    bool ClaimIdle() {
+        uint32_t idle = 0;
+        return busy.compare_exchange_strong(idle, 1);
+    }
     void RequestStop() { stopRequested.store(1, std::memory_order_relaxed); }
     void SetBusy(bool value) { busy.store(value ? 1 : 0, std::memory_order_relaxed); }
     void SetStopRequested(bool value) { stopRequested.store(value ? 1 : 0, std::memory_order_relaxed); }

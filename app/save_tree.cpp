@@ -108,8 +108,7 @@ SaveReport RunSaveWorker(const ResultNode& node, const std::string& folder, cons
 
 std::thread StartSaveWorker(const ResultNode& node, std::string folder, std::string sourceName, ProgressState& progress,
                             WorkerEvents* events, SaveReport* reportOut) {
-    uint32_t idle = 0;
-    if (!progress.busy.compare_exchange_strong(idle, 1)) return {};
+    if (!progress.ClaimIdle()) return {};
     return std::thread([&node, folder = std::move(folder), sourceName = std::move(sourceName), &progress, events, reportOut] {
         SaveReport report = RunSaveWorker(node, folder, sourceName, progress, events);
         if (reportOut) *reportOut = std::move(report);

@@ -1,10 +1,18 @@
 #include "app/scan_context.h"
 
 #include "app/strings.h"
+#include "fragment/block_store.h"
 
 namespace tabulon {
 
 ScanContext::ScanContext() { TitleCategories(); }
+
+ScanContext::~ScanContext() = default;
+
+BlockStore& ScanContext::FragmentBlocks() {
+    if (!fragmentBlocks) fragmentBlocks = std::make_unique<BlockStore>();
+    return *fragmentBlocks;
+}
 
 std::array<ResultCategory*, 4> ScanContext::Categories() {
     return {&rootCategory, &lostCategory, &originalCategory, &fragmentCategory};
@@ -34,6 +42,7 @@ void ScanContext::ResetForLoad() {
     partitionStart = 0;
     dataStartSector = 0;
     fragmentTargetSize = 0;
+    if (fragmentBlocks) fragmentBlocks->Clear();
     hasResults = false;
 }
 

@@ -4,6 +4,7 @@
 // fragment scanning need after the analysers are gone.
 
 #include <array>
+#include <memory>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -13,6 +14,8 @@
 #include "fs/boot_sector_kind.h"
 
 namespace tabulon {
+
+class BlockStore;
 
 struct ScanContext {
     std::string sourceName;
@@ -31,8 +34,12 @@ struct ScanContext {
     uint32_t dataStartSector = 0;
     bool hasResults = false;
     uint32_t fragmentTargetSize = 0;
+    std::unique_ptr<BlockStore> fragmentBlocks;
 
     ScanContext();
+    ~ScanContext();
+    ScanContext(const ScanContext&) = delete;
+    ScanContext& operator=(const ScanContext&) = delete;
     // The four categories in tree order.
     std::array<ResultCategory*, 4> Categories();
     std::array<const ResultCategory*, 4> Categories() const;
@@ -40,6 +47,9 @@ struct ScanContext {
     void TitleCategories();
     // Empties everything a new load replaces (the source name stays).
     void ResetForLoad();
+    // The free blocks of the loaded source for fragment scanning; empty until the first fragment scan
+    // prepares it, emptied by every load.
+    BlockStore& FragmentBlocks();
 
     static ScanContext& Global();
 };

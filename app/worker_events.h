@@ -7,6 +7,8 @@
 
 namespace tabulon {
 
+struct ResultNode;
+
 class WorkerEvents {
 public:
     virtual ~WorkerEvents() = default;
@@ -15,6 +17,8 @@ public:
     // The result categories changed as a whole: the tree is to be shown again from the scan context,
     // with the root category selected.
     virtual void TreeRebuilt() {}
+    // A fragment scan added `folder` under the fragment-scanned category: it is to be shown and selected.
+    virtual void FragmentFolderAdded(const ResultNode& /*folder*/) {}
     // Something the user should read, e.g. that a folder could not be created or a part of the analysis
     // is missing from this build.
     virtual void Notice(std::u16string_view /*text*/) {}

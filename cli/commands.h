@@ -22,5 +22,6 @@ void AddRecoverCommand(CLI::App& app);
 void AddLsCommand(CLI::App& app);
 void AddPreviewCommand(CLI::App& app);
 void AddExportCommand(CLI::App& app);
+void AddFragmentsCommand(CLI::App& app);
 
 }  // namespace tabulon::cli

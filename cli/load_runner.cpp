@@ -3,6 +3,7 @@
 #include <fmt/core.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -13,6 +14,8 @@
 #include "app/make_directories.h"
 #include "app/progress_state.h"
 #include "app/scan_settings.h"
+#include "app/strings.h"
+#include "fragment/record_succession_table.h"
 #include "app/utf_text.h"
 #include "fs/code_page.h"
 #include "source/sector_reader.h"
@@ -140,6 +143,49 @@ int LoadSource(const std::string& source, const LoadOptions& options, LoadOutcom
         fmt::print(stderr, "tabulon: the first sector of '{}' cannot be read\n", source);
     if (Interrupted()) fmt::print(stderr, "tabulon: stopped; the results found so far are kept\n");
     return 0;
+}
+
+const char* FragmentOutcomeText(FragmentScanOutcome outcome) {
+    switch (outcome) {
+        case FragmentScanOutcome::CandidatesFound: return "candidates found";
+        case FragmentScanOutcome::NoCandidates: return "no sequence of free blocks continues its workbook stream to a complete workbook";
+        case FragmentScanOutcome::NoBlockSize: return "the source has no FAT file system: give the block size in sectors with --block-size N (1-128)";
+        case FragmentScanOutcome::NoBlocks: return "the free blocks of the source cannot be read";
+        case FragmentScanOutcome::Stopped: return "stopped";
+        case FragmentScanOutcome::NotOnBlockGrid: return "its first sector does not begin a block";
+        case FragmentScanOutcome::FirstBlockInUse: return "its first block belongs to a live file or holds no data";
+        case FragmentScanOutcome::NoCompoundDocument: return "its first block does not begin a compound document";
+        case FragmentScanOutcome::NoWorkbookStream: return "no workbook stream where a compound document puts it";
+    }
+    return "not scanned";
+}
+
+FragmentScanOutcome FragmentScanNode(const ResultNode& node, const FragmentScanOptions& options, ResultNode*& added) {
+    InstallInterruptHandler();
+    added = nullptr;
+    ScanContext& context = ScanContext::Global();
+    ScanSettings& settings = ScanSettings::Global();
+    if (options.blockSectors != 0) settings.blockSectors = options.blockSectors;
+    // Only a size from a directory entry bounds the search; a content-found file's size is a guess.
+    context.fragmentTargetSize =
+        node.Has(ResultNodeFlags::FromDirectory) ? uint32_t(std::min<uint64_t>(node.ByteSize(), 0xFFFFFFFFu)) : 0;
+    FragmentScanOutcome outcome = FragmentScanOutcome::NoBlocks;
+    CliEvents events;
+    FragmentScanJob job {context, ProgressState::Global(), settings, RecordSuccessionTable::Process(), nullptr, {}, 0, 0, 0, {}, nullptr, nullptr};
+    job.events = &events;
+    job.baseName = FragmentBaseName(node.name);
+    job.firstSector = node.sectors.empty() ? 0 : node.sectors.front();
+    job.sizeLimit = context.fragmentTargetSize;
+    job.maxSteps = options.maxSteps;
+    job.outcome = &outcome;
+    job.addedFolder = &added;
+    RunWithProgress([&] { RunFragmentScanWorker(job); });
+    if (!options.quiet) {
+        for (const std::string& message : events.Take()) fmt::print(stderr, "tabulon: {}\n", message);
+        if (outcome != FragmentScanOutcome::CandidatesFound)
+            fmt::print(stderr, "tabulon: {}: {}\n", ToUtf8(node.name), FragmentOutcomeText(outcome));
+    }
+    return outcome;
 }
 
 ResultNode* FindNode(ScanContext& context, const std::string& id) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/fragment_scan_worker.h"
 #include "app/load_worker.h"
 #include "app/result_node.h"
 #include "app/save_tree.h"
@@ -22,6 +23,20 @@ struct LoadOptions {
 // Loads `source` into ScanContext::Global(). Prints what the user must know on stderr and returns the
 // exit status so far: 0, or 1 when the source cannot be opened (or the code page is unknown).
 int LoadSource(const std::string& source, const LoadOptions& options, LoadOutcome& outcome);
+
+struct FragmentScanOptions {
+    int32_t blockSectors = 0;  // block size when the source has no file system; 0 = keep the setting
+    uint64_t maxSteps = 0;     // search steps per file; 0 = no limit
+    bool quiet = false;        // no line on stderr when the scan ends without candidates
+};
+
+// Fragment-scans the file `node` of the loaded source with a progress line; `added` receives the folder
+// of candidates added under the fragment-scanned category, or null. Prints why nothing was found
+// unless quiet.
+FragmentScanOutcome FragmentScanNode(const ResultNode& node, const FragmentScanOptions& options, ResultNode*& added);
+
+// The text of an outcome that found nothing, for the user.
+const char* FragmentOutcomeText(FragmentScanOutcome outcome);
 
 // True once Ctrl-C was pressed during this run.
 bool Interrupted();

@@ -24,6 +24,7 @@ int main(int argc, char** argv) {
     tabulon::cli::AddLsCommand(app);
     tabulon::cli::AddPreviewCommand(app);
     tabulon::cli::AddExportCommand(app);
+    tabulon::cli::AddFragmentsCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -50,6 +50,10 @@ std::u16string ShortSlotName(const uint8_t* slot, uint8_t firstByte, bool withEx
         for (int i = 8; i < 11; ++i) bytes[i] = LowerAscii(bytes[i]);
     std::u16string name = DecodeShortNameBytes(bytes.data(), 8);
     DropTrailingSpaces(name);
+    // A one-letter name whose letter became the deletion mark's space keeps that space: without it the
+    // name would be only its extension (".xls"), which the extension test refuses, and the deleted file
+    // would not be listed at all.
+    if (name.empty() && bytes[0] == ' ') name.push_back(u' ');
     const bool hasExtension = bytes[8] != 0 && !(bytes[8] == ' ' && bytes[9] == ' ' && bytes[10] == ' ');
     if (withExtension && hasExtension) {
         std::u16string extension = DecodeShortNameBytes(bytes.data() + 8, 3);

@@ -3,7 +3,9 @@
 # fills three categories:
 #   root directory   live workbooks in folders, and one deleted workbook;
 #   lost directories a folder of workbooks from before the format, whose parent entry is gone;
-#   original files   a workbook from the old root directory, findable by its content only.
+#   original files   a workbook from the old root directory, findable by its content only;
+#   fragment-scanned a deleted workbook written in two pieces around a live file: `recover --fragments`
+#                    rebuilds it from the free clusters.
 # usage: make_demo_image.sh OUT.img
 set -euo pipefail
 out=${1:?usage: make_demo_image.sh OUT.img}
@@ -44,5 +46,18 @@ mcopy -i "$out" "$work/budget.xls" ::/budget.xls
 mcopy -i "$out" "$work/inventory.xls" ::/Reports/inventory.xls
 mcopy -i "$out" "$work/quarterly report.xls" "::/Reports/2026/quarterly report.xls"
 mcopy -i "$out" "$work/deleted.xls" ::/Reports/deleted.xls
+# A hole of 64 clusters before a live file: the next workbook fills the hole first and goes on after
+# the live file, in two pieces; then it is deleted, and its plain copy is broken.
+book "$work/sales 2026.xls" --rows 900 --cols 6 --sheets 2 --seed 5 --title Sales
+/usr/bin/python3 -c "import sys; sys.stdout.buffer.write(b'placeholder\n' * 2731)" >"$work/hole.bin"
+/usr/bin/python3 -c "import sys; sys.stdout.buffer.write(b'meeting notes\n' * 400)" >"$work/notes.txt"
+mcopy -i "$out" "$work/hole.bin" ::/hole.bin
+mcopy -i "$out" "$work/notes.txt" ::/notes.txt
+mdel -i "$out" ::/hole.bin
+# Forget the next-free hint of the FAT32 information sector (sector 1, offset 0x1EC), as a volume
+# whose hint is unknown: the allocator then searches from the start and finds the hole.
+printf '\xff\xff\xff\xff' | dd of="$out" bs=1 seek=$((512 + 0x1EC)) conv=notrunc status=none
+mcopy -i "$out" "$work/sales 2026.xls" "::/sales 2026.xls"
+mdel -i "$out" "::/sales 2026.xls"
 mdel -i "$out" ::/Reports/deleted.xls
 echo "demo image: $out" >&2

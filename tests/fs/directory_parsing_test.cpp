@@ -50,20 +50,22 @@ TEST(DirectoryParsing, NamesDeletionMarksAndSkippedSlots) {
     DirectorySlot lower = FatImageBuilder::ShortSlot("BUDGET  XLS", 0x20, 6, 10);
     lower[12] = 0x08 | 0x10;  // NT case bits: both parts in lower case
     DirectorySlot deleted = FatImageBuilder::ShortSlot("\xE5" "ATA    BIN", 0x20, 7, 10);
+    // A one-letter name that the deletion mark replaced keeps its space, so it still has an extension.
+    DirectorySlot deletedOneLetter = FatImageBuilder::ShortSlot("\xE5" "       XLS", 0x20, 11, 10);
     DirectorySlot leadingZero = FatImageBuilder::ShortSlot(std::string_view("\0ERO    TXT", 11), 0x20, 8, 10);
     DirectorySlot label = FatImageBuilder::ShortSlot("MYLABEL    ", 0x08, 0, 0);
     DirectorySlot noExtension = FatImageBuilder::ShortSlot("README     ", 0x20, 9, 10);
     auto slots = Concat({{label, FatImageBuilder::DotSlot(false, 3), FatImageBuilder::DotSlot(true, 0)},
                          longName,
-                         {lower, deleted, leadingZero, noExtension}});
+                         {lower, deleted, leadingZero, noExtension, deletedOneLetter}});
     const FileEntry parent = Parse(slots);
-    EXPECT_EQ(Names(parent), (std::vector<std::string> {" ATA.BIN", " ERO.TXT", "A rather long workbook name 2026.xls",
-                                                         "budget.xls", "README"}));
-    const FileEntry& del = parent.children[0];
+    EXPECT_EQ(Names(parent), (std::vector<std::string> {" .XLS", " ATA.BIN", " ERO.TXT",
+                                                         "A rather long workbook name 2026.xls", "budget.xls", "README"}));
+    const FileEntry& del = parent.children[1];
     EXPECT_TRUE(del.Has(FileEntryFlags::Deleted));
     EXPECT_TRUE(del.Has(FileEntryFlags::OwnDeleted));
-    EXPECT_FALSE(parent.children[1].IsDeleted());
-    EXPECT_EQ(parent.children[2].start, 5u);
+    EXPECT_FALSE(parent.children[2].IsDeleted());
+    EXPECT_EQ(parent.children[3].start, 5u);
 }
 
 TEST(DirectoryParsing, LeadingByte05IsALiveNameStartingWithE5) {
