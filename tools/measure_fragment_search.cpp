@@ -46,7 +46,7 @@
 #include <vector>
 
 #include "common/little_endian.h"
-#include "fragment/block_source.h"
+#include "fragment/block_store.h"
 #include "fragment/fragment_assembler.h"
 #include "fragment/record_succession_table.h"
 #include "fragment/search_context.h"
@@ -56,12 +56,11 @@ using namespace tabulon;
 
 namespace {
 
-// A FAT image read through a private mapping. Blocks are clusters; a cluster is offered when the first
-// allocation table marks it free and it is neither all 0x00 nor all 0xFF, with the 8 bytes that follow it
-// on disk.
-class ImageBlockSource : public BlockSource {
+// A FAT image: its bytes through a private mapping (for checking candidates, whatever the table says)
+// and the block store the fragment-scan worker builds from it, in memory mode.
+class Image {
 public:
-    ~ImageBlockSource() override {
+    ~Image() {
         if (map_ != nullptr) munmap(map_, size_);
         if (fd_ >= 0) close(fd_);
     }
@@ -75,67 +74,50 @@ public:
         void* map = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
         if (map == MAP_FAILED) return false;
         map_ = static_cast<uint8_t*>(map);
-        const uint8_t* boot = map_;
-        if (LoadU16(boot + 11) != 512) return false;
-        sectorsPerCluster_ = boot[13];
-        const uint32_t reserved = LoadU16(boot + 14);
-        const uint32_t fatCount = boot[16];
-        const uint32_t rootEntries = LoadU16(boot + 17);
-        const uint32_t total = LoadU16(boot + 19) != 0 ? LoadU16(boot + 19) : LoadU32(boot + 32);
-        const uint32_t fat16Size = LoadU16(boot + 22);
-        fatSectors_ = fat16Size != 0 ? fat16Size : LoadU32(boot + 36);
-        wide_ = fat16Size == 0;
-        if (sectorsPerCluster_ == 0 || fatCount == 0) return false;
-        fatOffset_ = uint64_t(reserved) * 512;
-        firstDataSector_ = reserved + fatCount * fatSectors_ + (rootEntries * 32 + 511) / 512;
-        const uint64_t clusters = (total - firstDataSector_) / sectorsPerCluster_;
-        const uint64_t entries = uint64_t(fatSectors_) * 512 / (wide_ ? 4 : 2);
-        blockCount_ = int32_t(std::min<uint64_t>(entries, clusters + 2));
-        return fatOffset_ + uint64_t(fatSectors_) * 512 <= size_;
+        BlockStoreLayout layout;
+        layout.sourceName = path;
+        layout.fatFound = true;
+        std::copy_n(map_, layout.bootCopy.size(), layout.bootCopy.begin());
+        const uint32_t reserved = LoadU16(map_ + 14);
+        const uint32_t perFat = LoadU16(map_ + 22) != 0 ? LoadU16(map_ + 22) : LoadU32(map_ + 36);
+        layout.dataStartSector = reserved + map_[16] * perFat + (LoadU16(map_ + 17) * 32u + 511) / 512;
+        layout.inMemory = true;
+        return store_.Prepare(layout, nullptr) == BlockStore::PrepareResult::Ready;
     }
 
-    int32_t BlockCount() const override { return blockCount_; }
-    int32_t BlockBytes() const override { return int32_t(sectorsPerCluster_) * 512; }
-    int32_t SectorsPerCluster() const { return int32_t(sectorsPerCluster_); }
+    BlockStore& Store() { return store_; }
 
-    std::span<const uint8_t> GetBlock(int32_t index) override {
-        if (index < 2 || index >= blockCount_ || Allocated(index)) return {};
-        const auto raw = Raw(index, BlockBytes() + 8);
-        if (raw.size() < size_t(BlockBytes())) return {};
-        const auto block = raw.first(size_t(BlockBytes()));
-        const uint8_t fill = block[0];
-        if ((fill == 0x00 || fill == 0xFF) &&
-            std::all_of(block.begin(), block.end(), [fill](uint8_t byte) { return byte == fill; }))
-            return {};
-        return raw;
-    }
-
-    // The bytes of cluster `index` as they stand on disk, whatever the table says; up to `bytes` of them.
+    // The bytes of block `index` as they stand on disk, up to `bytes` of them.
     std::span<const uint8_t> Raw(int32_t index, int32_t bytes) const {
-        const uint64_t at = (uint64_t(firstDataSector_) + uint64_t(index - 2) * sectorsPerCluster_) * 512;
+        const uint64_t at = store_.SectorOfBlock(index) * 512;
         if (index < 2 || at >= size_) return {};
         return {map_ + at, size_t(std::min<uint64_t>(uint64_t(bytes), size_ - at))};
     }
 
-private:
-    bool Allocated(int32_t index) const {
-        if (wide_) {
-            const uint32_t v = LoadU32(map_ + fatOffset_ + uint64_t(index) * 4);
-            return v >= 2 && v <= 0x0FFFFFFF && v != 0x0FFFFFF8;
+    // A candidate as the fragment-scan worker saves it: when it is shorter than the file's recorded
+    // size, the free blocks that follow it on disk are added up to that size, passing over short runs of
+    // blocks that live files own.
+    std::vector<int32_t> AsSaved(std::vector<int32_t> blocks, uint64_t size) const {
+        constexpr int32_t kMaxOwnedRun = 64;
+        const uint64_t b = uint64_t(store_.BlockBytes());
+        int32_t next = blocks.empty() ? 0 : blocks.back() + 1;
+        while (!blocks.empty() && uint64_t(blocks.size()) * b < size) {
+            int32_t owned = 0;
+            while (next < store_.BlockCount() && store_.IsAllocated(next) && owned < kMaxOwnedRun) {
+                ++next;
+                ++owned;
+            }
+            if (next >= store_.BlockCount() || store_.IsAllocated(next)) break;
+            blocks.push_back(next++);
         }
-        const uint32_t v = LoadU16(map_ + fatOffset_ + uint64_t(index) * 2);
-        return (v >= 2 && v <= 0xFFF0) || v == 0xFFFF;
+        return blocks;
     }
 
+private:
     int fd_ = -1;
     uint8_t* map_ = nullptr;
     size_t size_ = 0;
-    uint32_t sectorsPerCluster_ = 0;
-    uint32_t fatSectors_ = 0;
-    uint64_t fatOffset_ = 0;
-    uint32_t firstDataSector_ = 0;
-    int32_t blockCount_ = 0;
-    bool wide_ = false;
+    BlockStore store_;
 };
 
 bool ReadFile(const std::string& path, std::vector<uint8_t>& out) {
@@ -153,6 +135,7 @@ struct Outcome {
     std::string fragments, writer, layout;
     bool seeded = false;
     bool found = false;        // a candidate's first `size` bytes equal the original
+    bool saved = false;        // the same once the candidate is extended to the size as the worker saves it
     bool streamFound = false;  // a candidate equals the original up to the end of the workbook stream
     size_t wrong = 0;          // candidates that are not the original file
     uint64_t steps = 0;
@@ -185,10 +168,11 @@ std::string LayoutOf(const nlohmann::json& file, int32_t blockBytes) {
     return size <= coveredEnd ? "contiguous, short tail" : "contiguous, long tail";
 }
 
-Outcome Measure(ImageBlockSource& source, const nlohmann::json& file, uint64_t maxSteps, double maxSeconds, bool verbose) {
+Outcome Measure(Image& image, const nlohmann::json& file, uint64_t maxSteps, double maxSeconds, bool verbose) {
     Outcome outcome;
     outcome.fragments = FragmentBucket(file.value("pieces", 1));
     outcome.writer = file.value("writer", std::string("other")) == "xlwt" ? "xlwt" : "corpus";
+    BlockStore& source = image.Store();
     const int32_t b = source.BlockBytes();
     outcome.layout = LayoutOf(file, b);
     std::vector<uint8_t> original;
@@ -203,7 +187,7 @@ Outcome Measure(ImageBlockSource& source, const nlohmann::json& file, uint64_t m
     const auto started = std::chrono::steady_clock::now();
     WorkbookStreamSeed seed;
     const int32_t g = file["firstCluster"].get<int32_t>();
-    if (FindWorkbookStreamSeed(source, g, source.SectorsPerCluster(), seed)) {
+    if (FindWorkbookStreamSeed(source, g, source.SectorsPerBlock(), seed)) {
         outcome.seeded = true;
         SearchContext context(source, RecordSuccessionTable::Process());
         context.sizeLimit = size;
@@ -228,14 +212,22 @@ Outcome Measure(ImageBlockSource& source, const nlohmann::json& file, uint64_t m
         outcome.timedOut = stop != 0;
         outcome.steps = context.steps;
         outcome.budgetSpent = context.maxSteps != 0 && context.steps >= context.maxSteps;
-        for (const auto& chain : context.results) {
+        auto bytesOf = [&](const std::vector<int32_t>& chain) {
             std::vector<uint8_t> bytes;
             for (int32_t block : chain) {
-                const auto raw = source.Raw(block, b);
+                const auto raw = image.Raw(block, b);
                 bytes.insert(bytes.end(), raw.begin(), raw.end());
                 if (bytes.size() >= size) break;
             }
-            const bool whole = bytes.size() >= size && std::equal(original.begin(), original.begin() + long(size), bytes.begin());
+            return bytes;
+        };
+        auto equalsFile = [&](const std::vector<uint8_t>& bytes) {
+            return bytes.size() >= size && std::equal(original.begin(), original.begin() + long(size), bytes.begin());
+        };
+        for (const auto& chain : context.results) {
+            const std::vector<uint8_t> bytes = bytesOf(chain);
+            const bool whole = equalsFile(bytes);
+            outcome.saved = outcome.saved || whole || equalsFile(bytesOf(image.AsSaved(chain, size)));
             const bool stream = bytes.size() >= streamEnd &&
                                 std::equal(original.begin(), original.begin() + long(streamEnd), bytes.begin());
             outcome.found = outcome.found || whole;
@@ -260,7 +252,7 @@ Outcome Measure(ImageBlockSource& source, const nlohmann::json& file, uint64_t m
 }
 
 struct Tally {
-    int files = 0, seeded = 0, found = 0, streamFound = 0, budgetSpent = 0;  // budget: steps or time
+    int files = 0, seeded = 0, found = 0, saved = 0, streamFound = 0, budgetSpent = 0;  // budget: steps or time
     size_t wrong = 0, maxWrong = 0;
     uint64_t steps = 0, maxSteps = 0;
     double milliseconds = 0, maxMilliseconds = 0;
@@ -269,6 +261,7 @@ struct Tally {
         ++files;
         seeded += o.seeded;
         found += o.found;
+        saved += o.saved;
         streamFound += o.streamFound;
         budgetSpent += o.budgetSpent || o.timedOut;
         wrong += o.wrong;
@@ -282,13 +275,13 @@ struct Tally {
 
 void PrintTable(const char* title, const std::map<std::string, Tally>& rows) {
     std::printf("\n%s\n", title);
-    std::printf("%-24s %5s %6s %6s %7s %6s %9s %9s %8s %9s %9s %9s\n", "group", "files", "seeded", "found", "found%",
-                "stream", "wrong/f", "wrongmax", "budget", "steps/f", "ms/file", "ms max");
+    std::printf("%-24s %5s %6s %6s %7s %6s %7s %6s %9s %9s %8s %9s %9s %9s\n", "group", "files", "seeded", "found",
+                "found%", "saved", "saved%", "stream", "wrong/f", "wrongmax", "budget", "steps/f", "ms/file", "ms max");
     Tally all;
     auto line = [](const std::string& name, const Tally& t) {
         const double n = t.files != 0 ? t.files : 1;
-        std::printf("%-24s %5d %6d %6d %6.1f%% %6d %9.1f %9zu %8d %9.0f %9.1f %9.1f\n", name.c_str(), t.files, t.seeded,
-                    t.found, 100.0 * t.found / n, t.streamFound, double(t.wrong) / n, t.maxWrong, t.budgetSpent,
+        std::printf("%-24s %5d %6d %6d %6.1f%% %6d %6.1f%% %6d %9.1f %9zu %8d %9.0f %9.1f %9.1f\n", name.c_str(), t.files,
+                    t.seeded, t.found, 100.0 * t.found / n, t.saved, 100.0 * t.saved / n, t.streamFound, double(t.wrong) / n, t.maxWrong, t.budgetSpent,
                     double(t.steps) / n, t.milliseconds / n, t.maxMilliseconds);
     };
     for (const auto& [name, tally] : rows) {
@@ -296,6 +289,7 @@ void PrintTable(const char* title, const std::map<std::string, Tally>& rows) {
         all.files += tally.files;
         all.seeded += tally.seeded;
         all.found += tally.found;
+        all.saved += tally.saved;
         all.streamFound += tally.streamFound;
         all.budgetSpent += tally.budgetSpent;
         all.wrong += tally.wrong;
@@ -344,7 +338,7 @@ int main(int argc, char** argv) {
 
     std::map<std::string, Tally> byFragments, byWriter, byLayout, byWriterSearchable;
     for (const auto& [image, manifestPath] : inputs) {
-        ImageBlockSource source;
+        Image source;
         if (!source.Open(image)) {
             std::fprintf(stderr, "error: cannot open %s as a FAT image\n", image.c_str());
             return 1;
@@ -355,7 +349,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "error: %s is not a manifest\n", manifestPath.c_str());
             return 1;
         }
-        if (verbose) std::printf("%s: FAT%d, %d bytes a cluster\n", image.c_str(), manifest.value("fat", 0), source.BlockBytes());
+        if (verbose) std::printf("%s: FAT%d, %d bytes a cluster\n", image.c_str(), manifest.value("fat", 0), source.Store().BlockBytes());
         for (const auto& file : manifest["files"]) {
             if (file.value("role", std::string()) != "workbook" || !file.value("deleted", false)) continue;
             const Outcome outcome = Measure(source, file, maxSteps, maxSeconds, verbose);
@@ -365,7 +359,8 @@ int main(int argc, char** argv) {
             if (outcome.layout == "contiguous, short tail") byWriterSearchable[outcome.writer].Add(outcome);
         }
     }
-    std::printf("found: a candidate's first `size` bytes equal the file; stream: a candidate equals the file up to "
+    std::printf("found: a candidate's first `size` bytes equal the file; saved: the same once the candidate is "
+                "extended to the recorded size as the worker saves it; stream: a candidate equals the file up to "
                 "the end of its workbook stream; wrong/f: candidates per file that are not the file; budget: searches "
                 "that spent their step budget or time limit\n");
     PrintTable("by fragment count (pieces)", byFragments);
