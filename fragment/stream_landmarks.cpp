@@ -11,6 +11,7 @@ namespace {
 constexpr uint16_t kBoundSheet = 0x0085;
 constexpr uint16_t kIndex = 0x020B;
 constexpr uint16_t kDbCell = 0x00D7;
+constexpr uint16_t kDimensions = 0x0200;
 constexpr uint16_t kGlobalsKind = 0x0005;
 constexpr uint16_t kWorksheetKind = 0x0010;
 
@@ -127,6 +128,9 @@ bool StreamLandmarks::Follow(std::span<const uint8_t> buffer, int32_t start, int
                 if (globals_ > 0) return false;
                 ++globals_;
             }
+            // An embedded chart's cached values lie outside the sheet's used range.
+            sheetRows_ = -1;
+            sheetColumns_ = -1;
             if (kind == kGlobalsKind || kind == kWorksheetKind) {
                 lastRowRecord_ = -1;
                 rowBlocks_ = LandmarkList {.positions = nullptr, .complete = true,
@@ -154,11 +158,20 @@ bool StreamLandmarks::Follow(std::span<const uint8_t> buffer, int32_t start, int
                 rowBlockEnds.push_back(int64_t(U32At(buffer, entry)));
             }
             indexEnd = at + 4 + length;
+        } else if (type == kDimensions && pos + 18 <= end && sheetRows_ < 0) {
+            // The used range of the sheet, written before its rows. An empty range says nothing.
+            const int64_t rows = U32At(buffer, pos + 8);
+            const int32_t columns = U16At(buffer, pos + 14);
+            if (rows > 0 && columns > 0) {
+                sheetRows_ = rows;
+                sheetColumns_ = columns;
+            }
         } else if (type == kRow && bodyHasRow) {
             // Rows are written in ascending order: a block whose first ROW does not come after the
             // chain's last one continues some other sheet.
             const int32_t row = U16At(buffer, pos + 4);
             if (!rowChecked && lastRowRecord_ >= 0 && row <= lastRowRecord_) return false;
+            if (sheetRows_ >= 0 && row >= sheetRows_) return false;  // beyond the sheet's used range
             rowChecked = true;
             lastRowRecord_ = row;
         } else if (IsCellRecord(type) && bodyHasRow) {
@@ -166,6 +179,9 @@ bool StreamLandmarks::Follow(std::span<const uint8_t> buffer, int32_t start, int
             // a few writers put an odd cell out of order, which must not cost the block it lies in.
             const int32_t row = U16At(buffer, pos + 4);
             const int32_t column = pos + 8 <= end ? U16At(buffer, pos + 6) : 0;
+            // Cells lie inside the sheet's used range (the two multiple-cell records give their first
+            // column only; their last one is not judged).
+            if (sheetRows_ >= 0 && (row >= sheetRows_ || column >= sheetColumns_)) return false;
             if (!cellChecked) {
                 if (lastCellRow_ >= 0 && row < lastCellRow_) return false;
                 blockFirstCellRow_ = row;

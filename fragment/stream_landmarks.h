@@ -69,6 +69,8 @@ private:
     int32_t lastRowRecord_ = -1;
     int32_t lastCellRow_ = -1;
     int32_t lastCellColumn_ = -1;
+    int64_t sheetRows_ = -1;     // the current sheet's used range (DIMENSIONS): rows below, columns below
+    int32_t sheetColumns_ = -1;
     int32_t blockFirstCellRow_ = -1;
     int32_t blockFirstCellColumn_ = -1;
 };

@@ -237,7 +237,7 @@ Outcome Measure(Image& image, const nlohmann::json& file, uint64_t maxSteps, dou
         if (verbose) {
             std::printf("  %-12s %-7s %3d pieces %5zu clusters %-24s %s%s  %zu wrong, %zu candidates, %llu steps%s\n",
                         file.value("name", std::string()).c_str(), outcome.writer.c_str(), file.value("pieces", 1),
-                        (size + size_t(b) - 1) / size_t(b), outcome.layout.c_str(), outcome.found ? "FOUND" : "missed",
+                        (size + size_t(b) - 1) / size_t(b), outcome.layout.c_str(), outcome.found ? "FOUND" : outcome.saved ? "found as saved" : "missed",
                         !outcome.found && outcome.streamFound ? " (stream found)" : "", outcome.wrong,
                         context.results.size(), static_cast<unsigned long long>(outcome.steps),
                         outcome.timedOut ? ", time limit" : "");

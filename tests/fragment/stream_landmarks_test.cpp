@@ -107,6 +107,33 @@ TEST(StreamLandmarks, ChartsAndNewSheetsRestartTheOrder) {
     EXPECT_EQ(landmarks.BlockFirstCellColumn(), 1);
 }
 
+TEST(StreamLandmarks, CellsLieInsideTheSheetsUsedRange) {
+    // A sheet whose used range is rows 0-9 and columns 0-2.
+    const BiffBytes start = Join({Bof(0x0010), BiffBytes().Record(0x0200, BiffBytes().U32(0).U32(10).U16(0).U16(3).U16(0)),
+                                  Row(1), Number(1, 0)});
+    struct Case {
+        const char* what;
+        BiffBytes block;
+        bool follows;
+    };
+    const std::vector<Case> cases = {
+        {"the last cell of the range", Join({Number(9, 2)}), true},
+        {"a column beyond it", Join({Number(2, 0), Number(2, 3)}), false},
+        {"a row beyond it", Join({Number(10, 0)}), false},
+        {"a ROW record beyond it", Join({Row(10)}), false},
+        {"a chart's cached values", Join({Number(2, 0), Bof(0x0020), Number(40, 7)}), true},
+    };
+    for (const Case& c : cases) {
+        StreamLandmarks landmarks;
+        ASSERT_TRUE(Follow(landmarks, start, 0));
+        EXPECT_EQ(Follow(landmarks, c.block, int64_t(start.Size())), c.follows) << c.what;
+    }
+    // An empty range judges nothing.
+    StreamLandmarks empty;
+    ASSERT_TRUE(Follow(empty, Join({Bof(0x0010), BiffBytes().Record(0x0200, BiffBytes().Zeros(14))}), 0));
+    EXPECT_TRUE(Follow(empty, Join({Number(400, 90)}), 38));
+}
+
 TEST(StreamLandmarks, OddBytesNeverReadOutside) {
     // An index whose length runs far beyond the block, a cut header, empty and reversed ranges. A fresh
     // chain has nothing to contradict; one in a sheet sees the long record jump over its listed row-block
