@@ -22,6 +22,10 @@ test::CommandResult RunStdout(const std::string& command, const std::string& err
     return RunCommand(command + " 2>" + ShellQuote(errFile));
 }
 
+bool StartsWith(const std::vector<uint8_t>& saved, const std::vector<uint8_t>& original) {
+    return saved.size() >= original.size() && std::equal(original.begin(), original.end(), saved.begin());
+}
+
 class CliEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -37,9 +41,6 @@ protected:
         ASSERT_TRUE(image.MakeDirectory("/Sales"));
         ASSERT_TRUE(image.WriteFile("/Sales/a.xls", a));
         ASSERT_TRUE(image.WriteFile("/b.xls", b));
-    }
-    static bool StartsWith(const std::vector<uint8_t>& saved, const std::vector<uint8_t>& original) {
-        return saved.size() >= original.size() && std::equal(original.begin(), original.end(), saved.begin());
     }
     test::TempDir dir;
     test::MtoolsImage image {dir.File("stick.img")};
@@ -124,7 +125,8 @@ TEST(CliDemo, RecoverFillsThreeCategoriesFromTheDemoImage) {
     const std::string image = dir.File("demo.img");
     ASSERT_EQ(RunCommand(ShellQuote(test::SourceDir() + "/tools/make_demo_image.sh") + " " + ShellQuote(image)).exitStatus, 0);
     const std::string out = dir.File("recovered");
-    auto result = RunStdout(Cli() + " recover " + ShellQuote(image) + " --to " + ShellQuote(out), dir.File("err"));
+    auto result = RunStdout(Cli() + " recover " + ShellQuote(image) + " --to " + ShellQuote(out) + " --fragments",
+                            dir.File("err"));
     EXPECT_EQ(result.exitStatus, 0) << result.output;
     for (const char* expected : {"[0] 根目录\n", "budget.xls", "quarterly report.xls", "[1] 丢失的目录\n", "archive 2019.xls",
                                  "contracts.xls", "[2] 原始的文件\n", "[3] 碎片扫描的文件\n"})
@@ -134,6 +136,16 @@ TEST(CliDemo, RecoverFillsThreeCategoriesFromTheDemoImage) {
         for (const auto& entry : fs::recursive_directory_iterator(out + "/" + category)) files += entry.is_regular_file();
         EXPECT_GT(files, 0u) << category;
     }
+    // The deleted workbook in two pieces: its plain copy is broken, the rebuilt candidate is whole.
+    const std::string sales = dir.File("sales.xls");
+    ASSERT_EQ(RunCommand("/usr/bin/python3 " + ShellQuote(test::SourceDir() + "/tools/make_workbook.py") + " " +
+                         ShellQuote(sales) + " --rows 900 --cols 6 --sheets 2 --seed 5 --title Sales")
+                  .exitStatus,
+              0);
+    const auto original = test::ReadFileBytes(sales);
+    EXPECT_FALSE(StartsWith(test::ReadFileBytes(out + "/根目录/sales 2026.xls"), original));
+    EXPECT_TRUE(StartsWith(test::ReadFileBytes(out + "/碎片扫描的文件/sales 2026/sales 2026_1.xls"), original))
+        << result.output;
 }
 
 }  // namespace
