@@ -161,11 +161,7 @@ private:
     }
 
     void End() {
-        progress_.SetBusy(false);
-        progress_.SetStopRequested(true);
-        progress_.SetMax(0);
-        progress_.SetPos(0);
-        progress_.SetStatusText(u"");
+        progress_.EndWork();
         if (job_.outcome) *job_.outcome = outcome_;
         if (job_.addedFolder) *job_.addedFolder = added_;
         if (job_.events) {

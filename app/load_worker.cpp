@@ -214,11 +214,7 @@ private:
 
     // Step 14, reached from every path.
     void End() {
-        progress_.SetBusy(false);
-        progress_.SetStopRequested(true);
-        progress_.SetMax(0);
-        progress_.SetPos(0);
-        progress_.SetStatusText(u"");
+        progress_.EndWork();
         context_.TitleCategories();
         Notify(&WorkerEvents::WorkEnded);
         Notify(&WorkerEvents::TreeRebuilt);

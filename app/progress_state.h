@@ -28,6 +28,15 @@ public:
         uint32_t idle = 0;
         return busy.compare_exchange_strong(idle, 1);
     }
+    // The end of a load or fragment scan: idle, stop requested (so that any loop still polling ends),
+    // no progress and no status text.
+    void EndWork() {
+        SetBusy(false);
+        SetStopRequested(true);
+        SetMax(0);
+        SetPos(0);
+        SetStatusText(u"");
+    }
     void RequestStop() { stopRequested.store(1, std::memory_order_relaxed); }
     void SetBusy(bool value) { busy.store(value ? 1 : 0, std::memory_order_relaxed); }
     void SetStopRequested(bool value) { stopRequested.store(value ? 1 : 0, std::memory_order_relaxed); }
