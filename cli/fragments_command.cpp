@@ -9,6 +9,7 @@
 #include "app/utf_text.h"
 #include "cli/commands.h"
 #include "cli/load_runner.h"
+#include "fragment/search_context.h"
 #include "source/sector_reader.h"
 
 namespace tabulon::cli {
@@ -23,7 +24,7 @@ struct FragmentsOptions {
     std::string to;
     bool inMemory = false;
     int32_t blockSectors = 0;
-    uint64_t maxSteps = 0;
+    uint64_t maxSteps = SearchContext::kDefaultMaxSteps;
 };
 
 int RunFragments(const FragmentsOptions& options) {
@@ -75,7 +76,8 @@ void AddFragmentsCommand(CLI::App& app) {
     command->add_flag("--in-memory", options->inMemory, "Read the source's free blocks into memory first (faster; needs that much memory)");
     command->add_option("--block-size", options->blockSectors, "Block size in 512-byte sectors when the source has no FAT file system")
         ->check(CLI::Range(1, 128));
-    command->add_option("--max-steps", options->maxSteps, "Stop the search after this many steps (0 = until done or Ctrl-C)");
+    command->add_option("--max-steps", options->maxSteps, "Stop the search after this many steps (0 = until done or Ctrl-C)")
+        ->capture_default_str();
     command->callback([options] { ExitStatus() = RunFragments(*options); });
 }
 

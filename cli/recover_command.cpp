@@ -10,6 +10,7 @@
 #include "app/utf_text.h"
 #include "cli/commands.h"
 #include "cli/load_runner.h"
+#include "fragment/search_context.h"
 #include "cli/tree_output.h"
 
 namespace tabulon::cli {
@@ -20,7 +21,7 @@ struct RecoverOptions {
     std::string to;
     bool inMemory = false;
     bool fragments = false;
-    uint64_t maxSteps = 0;
+    uint64_t maxSteps = SearchContext::kDefaultMaxSteps;
 };
 
 // Deleted and content-found files of the first three categories, each first sector once, in tree order.
@@ -91,7 +92,8 @@ void AddRecoverCommand(CLI::App& app) {
     command->add_flag("--fragments", options->fragments,
                       "Before saving, rebuild every deleted or content-found workbook from the free blocks");
     command->add_flag("--in-memory", options->inMemory, "Read the source's free blocks into memory for fragment scanning");
-    command->add_option("--max-steps", options->maxSteps, "Search steps per file when rebuilding (0 = until done or Ctrl-C)");
+    command->add_option("--max-steps", options->maxSteps, "Search steps per file when rebuilding (0 = until done or Ctrl-C)")
+        ->capture_default_str();
     command->callback([options] { ExitStatus() = RunRecover(*options); });
 }
 
