@@ -118,34 +118,13 @@ private:
         return FragmentScanOutcome::NoBlocks;
     }
 
-    // The search ends a candidate two blocks after the block where its workbook stream ends, but a
-    // compound document keeps more after its stream (allocation tables, directory, summary streams),
-    // often more than two blocks. When the file's size is known, the blocks that follow on disk are
-    // taken up to that size, passing over blocks that live files own, since the tail was written
-    // with the rest of the file and mostly lies right after it.
-    void ExtendToKnownSize(std::vector<int32_t>& blocks) const {
-        constexpr int32_t kMaxOwnedRun = 64;  // owned blocks passed over between two tail blocks
-        const uint64_t b = uint64_t(store_.BlockBytes());
-        if (job_.sizeLimit == 0 || blocks.empty()) return;
-        int32_t next = blocks.back() + 1;
-        while (uint64_t(blocks.size()) * b < job_.sizeLimit) {
-            int32_t owned = 0;
-            while (next < store_.BlockCount() && store_.IsAllocated(next) && owned < kMaxOwnedRun) {
-                ++next;
-                ++owned;
-            }
-            if (next >= store_.BlockCount() || store_.IsAllocated(next)) return;
-            blocks.push_back(next++);
-        }
-    }
-
     // One folder named after the scanned file; candidate n holds the sectors of its blocks in order.
     void AddCandidates(std::vector<std::vector<int32_t>>& results) {
         auto folder = std::make_unique<ResultNode>(ResultNodeKind::Folder, job_.baseName);
         folder->flags = ResultNodeFlags::FragmentResult;
         const int32_t perBlock = store_.SectorsPerBlock();
         for (size_t n = 0; n < results.size(); ++n) {
-            ExtendToKnownSize(results[n]);
+            store_.ExtendToSize(results[n], job_.sizeLimit);
             auto file = std::make_unique<ResultNode>(ResultNodeKind::File, CandidateName(job_.baseName, n + 1));
             file->flags = ResultNodeFlags::FragmentResult;
             file->sectors.reserve(results[n].size() * size_t(perBlock));

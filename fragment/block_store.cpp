@@ -232,6 +232,22 @@ uint64_t BlockStore::SectorOfBlock(int32_t index) const {
     return uint64_t(firstSector_) + uint64_t(index - 2) * uint64_t(sectorsPerBlock_);
 }
 
+void BlockStore::ExtendToSize(std::vector<int32_t>& blocks, uint64_t size) const {
+    constexpr int32_t kMaxOwnedRun = 64;
+    const uint64_t b = uint64_t(BlockBytes());
+    if (size == 0 || blocks.empty() || b == 0) return;
+    int32_t next = blocks.back() + 1;
+    while (uint64_t(blocks.size()) * b < size) {
+        int32_t owned = 0;
+        while (next < blockCount_ && IsAllocated(next) && owned < kMaxOwnedRun) {
+            ++next;
+            ++owned;
+        }
+        if (next >= blockCount_ || IsAllocated(next)) return;
+        blocks.push_back(next++);
+    }
+}
+
 int32_t BlockStore::BlockAtSector(uint32_t sector) const {
     if (blockCount_ == 0 || sector < firstSector_) return -1;
     const uint32_t delta = sector - firstSector_;

@@ -58,6 +58,12 @@ public:
     int32_t BlockAtSector(uint32_t sector) const;
     // The first sector of block `index` (index ≥ 2).
     uint64_t SectorOfBlock(int32_t index) const;
+    // Extends a found block list with the blocks that follow it on disk until it holds `size` bytes,
+    // passing over runs of at most 64 blocks that live files own. A fragment search ends a candidate
+    // two blocks after its workbook stream, but a compound document keeps more after the stream
+    // (allocation tables, directory, summary streams), written with the rest of the file and mostly
+    // lying right after it.
+    void ExtendToSize(std::vector<int32_t>& blocks, uint64_t size) const;
     // Reads of the source made by GetBlock since preparation, for callers that watch the cost.
     uint64_t BlockReads() const { return blockReads_; }
 

@@ -98,18 +98,7 @@ public:
     // size, the free blocks that follow it on disk are added up to that size, passing over short runs of
     // blocks that live files own.
     std::vector<int32_t> AsSaved(std::vector<int32_t> blocks, uint64_t size) const {
-        constexpr int32_t kMaxOwnedRun = 64;
-        const uint64_t b = uint64_t(store_.BlockBytes());
-        int32_t next = blocks.empty() ? 0 : blocks.back() + 1;
-        while (!blocks.empty() && uint64_t(blocks.size()) * b < size) {
-            int32_t owned = 0;
-            while (next < store_.BlockCount() && store_.IsAllocated(next) && owned < kMaxOwnedRun) {
-                ++next;
-                ++owned;
-            }
-            if (next >= store_.BlockCount() || store_.IsAllocated(next)) break;
-            blocks.push_back(next++);
-        }
+        store_.ExtendToSize(blocks, size);
         return blocks;
     }
 
