@@ -8,7 +8,7 @@
 #include "app/result_node.h"
 #include "app/strings.h"
 #include "fragment/block_store.h"
-#include "fragment/fragment_assembler.h"
+#include "fragment/fragment_search.h"
 #include "fragment/search_context.h"
 #include "fragment/workbook_stream_seed.h"
 
@@ -89,7 +89,7 @@ private:
         search.stopRequested = &progress_.stopRequested;
         search.maxSteps = job_.maxSteps;
         search.onFound = [this](int32_t found) { progress_.SetStatusText(FoundText(found)); };
-        FragmentAssembler::Seed(search, std::move(seed.chain), seed.data, seed.length, seed.streamBlock);
+        SearchFragments(search, std::move(seed));
         if (search.results.empty()) return FragmentScanOutcome::NoCandidates;
         AddCandidates(search.results);
         return FragmentScanOutcome::CandidatesFound;

@@ -26,7 +26,24 @@ void SharedStringWalk::StartRecord(uint16_t type) {
     }
 }
 
+void SharedStringWalk::MarkFeed() {
+    markedText_ = lastText_;
+    markedTextLength_ = lastTextLength_;
+    firstTextLength_ = 0;
+    markArmed_ = true;
+    startedAfterMark_ = false;
+}
+
+int32_t SharedStringWalk::SimilarityToMarked() const {
+    const size_t common = std::min(markedTextLength_, firstTextLength_);
+    size_t k = 0;
+    while (k < common && markedText_[k] == firstText_[k]) ++k;
+    return int32_t(k);
+}
+
 bool SharedStringWalk::StartString() {
+    textLength_ = 0;
+    startedAfterMark_ = markArmed_;
     state_ = State::Header;
     headerHave_ = 0;
     headerNeed_ = 3;
@@ -34,6 +51,15 @@ bool SharedStringWalk::StartString() {
 }
 
 void SharedStringWalk::EndString() {
+    ++stringsEnded_;
+    lastText_ = text_;
+    lastTextLength_ = textLength_;
+    if (startedAfterMark_ && markArmed_) {
+        firstText_ = text_;
+        firstTextLength_ = textLength_;
+        markArmed_ = false;
+    }
+    startedAfterMark_ = false;
     if (stringsLeft_ > 0) --stringsLeft_;
     if (stringsLeft_ == 0)
         state_ = State::Off;  // the table is complete; what follows is judged by its records
@@ -91,6 +117,7 @@ bool SharedStringWalk::Feed(std::span<const uint8_t> body) {
             }
             case State::Characters: {
                 const size_t available = body.size() - at;
+                const size_t from = at;
                 if (!wide_) {
                     const size_t take = std::min<size_t>(available, charactersLeft_);
                     at += take;
@@ -112,6 +139,9 @@ bool SharedStringWalk::Feed(std::span<const uint8_t> body) {
                     }
                     at += take;
                 }
+                const size_t keep = std::min(at - from, kTextBytes - textLength_);
+                std::copy_n(body.begin() + long(from), keep, text_.begin() + textLength_);
+                textLength_ = uint8_t(textLength_ + keep);
                 if (charactersLeft_ == 0) {
                     if (trailerLeft_ > 0)
                         state_ = State::Trailer;

@@ -5,6 +5,7 @@
 // characters it begins with a fresh option byte. A block of another table, or of another part of the
 // same one, puts those bytes where this table has text, and text is never a valid option byte.
 
+#include <array>
 #include <cstdint>
 #include <span>
 
@@ -19,6 +20,16 @@ public:
     bool Feed(std::span<const uint8_t> body);
     void Stop() { state_ = State::Off; }
     bool Active() const { return state_ != State::Off; }
+    // Strings whose every byte the walk has passed: evidence that the bytes fed really are this table's.
+    uint32_t StringsEnded() const { return stringsEnded_; }
+
+    // Neighbouring strings of a table tend to resemble each other (they come from neighbouring cells), so
+    // how much the first string begun after a mark shares with the last string ended before it tells a
+    // table's next bytes from bytes of another table alike in form. Call MarkFeed before feeding.
+    void MarkFeed();
+    // Leading character bytes that the first string begun and ended since the mark shares with the last
+    // string ended before it; 0 when no string was begun and ended since.
+    int32_t SimilarityToMarked() const;
 
 private:
     enum class State : uint8_t { Off, Counts, Header, Characters, Trailer };
@@ -33,6 +44,18 @@ private:
     uint8_t countsHave_ = 0;
     uint8_t counts_[8] {};
     uint32_t stringsLeft_ = 0;
+    uint32_t stringsEnded_ = 0;
+    static constexpr size_t kTextBytes = 32;  // leading character bytes kept of a string
+    std::array<uint8_t, kTextBytes> text_ {};  // of the string being read
+    uint8_t textLength_ = 0;
+    std::array<uint8_t, kTextBytes> lastText_ {};  // of the last string ended
+    uint8_t lastTextLength_ = 0;
+    std::array<uint8_t, kTextBytes> markedText_ {};  // the last string ended before the mark
+    uint8_t markedTextLength_ = 0;
+    std::array<uint8_t, kTextBytes> firstText_ {};  // the first string begun and ended after it
+    uint8_t firstTextLength_ = 0;
+    bool markArmed_ = false;
+    bool startedAfterMark_ = false;
     uint32_t charactersLeft_ = 0;
     bool wide_ = false;
     bool halfCharacter_ = false;  // the first byte of a 16-bit character was taken

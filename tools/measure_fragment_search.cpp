@@ -5,10 +5,12 @@
 // embedded succession table) and checks each candidate against the original file. Prints one table per
 // grouping: fragment count, writer, container layout.
 //
-// usage: measure_fragment_search [--max-steps N] [--max-seconds S] [--verbose] IMAGE MANIFEST [IMAGE MANIFEST]...
+// usage: measure_fragment_search [--max-steps N] [--max-seconds S] [--verbose] [--own-blocks-only]
+//                                IMAGE MANIFEST [IMAGE MANIFEST]...
 //   --max-steps N   step budget of each search (default: the search's own default)
 //   --max-seconds S time limit of each search, through the stop request (default 60)
 //   --verbose       one line per workbook as well
+//   --own-blocks-only  offer each search its file's own clusters only: what the record rules refuse
 //
 // Reproducing the published figures (images from the corpus files kept out of the succession table and
 // from fresh python3-xlwt workbooks), from the repository root:
@@ -47,7 +49,7 @@
 
 #include "common/little_endian.h"
 #include "fragment/block_store.h"
-#include "fragment/fragment_assembler.h"
+#include "fragment/fragment_search.h"
 #include "fragment/record_succession_table.h"
 #include "fragment/search_context.h"
 #include "fragment/workbook_stream_seed.h"
@@ -119,6 +121,23 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>& out) {
     return bool(in.read(reinterpret_cast<char*>(out.data()), size));
 }
 
+// The volume's blocks as the search sees them, limited to one file's own clusters: with the other files'
+// blocks out of the way, a search that still misses the file is refused by its own record rules.
+class OwnBlocksOnly : public BlockSource {
+public:
+    OwnBlocksOnly(BlockSource& all, const std::vector<int32_t>& own) : all_(all), own_(own.begin(), own.end()) {}
+    int32_t BlockCount() const override { return all_.BlockCount(); }
+    int32_t BlockBytes() const override { return all_.BlockBytes(); }
+    std::span<const uint8_t> GetBlock(int32_t index) override {
+        if (std::find(own_.begin(), own_.end(), index) == own_.end()) return {};
+        return all_.GetBlock(index);
+    }
+
+private:
+    BlockSource& all_;
+    std::vector<int32_t> own_;
+};
+
 // The outcome of one workbook's search.
 struct Outcome {
     std::string fragments, writer, layout;
@@ -157,7 +176,8 @@ std::string LayoutOf(const nlohmann::json& file, int32_t blockBytes) {
     return size <= coveredEnd ? "contiguous, short tail" : "contiguous, long tail";
 }
 
-Outcome Measure(Image& image, const nlohmann::json& file, uint64_t maxSteps, double maxSeconds, bool verbose) {
+Outcome Measure(Image& image, const nlohmann::json& file, uint64_t maxSteps, double maxSeconds, bool verbose,
+                bool ownBlocksOnly) {
     Outcome outcome;
     outcome.fragments = FragmentBucket(file.value("pieces", 1));
     outcome.writer = file.value("writer", std::string("other")) == "xlwt" ? "xlwt" : "corpus";
@@ -178,7 +198,8 @@ Outcome Measure(Image& image, const nlohmann::json& file, uint64_t maxSteps, dou
     const int32_t g = file["firstCluster"].get<int32_t>();
     if (FindWorkbookStreamSeed(source, g, source.SectorsPerBlock(), seed)) {
         outcome.seeded = true;
-        SearchContext context(source, RecordSuccessionTable::Process());
+        OwnBlocksOnly own(source, file["clusters"].get<std::vector<int32_t>>());
+        SearchContext context(ownBlocksOnly ? static_cast<BlockSource&>(own) : source, RecordSuccessionTable::Process());
         context.sizeLimit = size;
         if (maxSteps != 0) context.maxSteps = maxSteps;
         // A watchdog asks the search to stop when its time is up, as the user's stop button would.
@@ -191,7 +212,7 @@ Outcome Measure(Image& image, const nlohmann::json& file, uint64_t maxSteps, dou
             std::unique_lock lock(mutex);
             if (!finished.wait_for(lock, std::chrono::duration<double>(maxSeconds), [&] { return done; })) stop = 1;
         });
-        FragmentAssembler::Seed(context, std::move(seed.chain), seed.data, seed.length, seed.streamBlock);
+        SearchFragments(context, std::move(seed));
         {
             std::lock_guard lock(mutex);
             done = true;
@@ -297,6 +318,7 @@ int main(int argc, char** argv) {
     uint64_t maxSteps = 0;
     double maxSeconds = 60;
     bool verbose = false;
+    bool ownBlocksOnly = false;
     std::vector<std::pair<std::string, std::string>> inputs;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -304,6 +326,8 @@ int main(int argc, char** argv) {
             maxSteps = std::strtoull(argv[++i], nullptr, 10);
         } else if (arg == "--max-seconds" && i + 1 < argc) {
             maxSeconds = std::strtod(argv[++i], nullptr);
+        } else if (arg == "--own-blocks-only") {
+            ownBlocksOnly = true;
         } else if (arg == "--verbose") {
             verbose = true;
         } else if (!arg.empty() && arg[0] == '-') {
@@ -341,7 +365,7 @@ int main(int argc, char** argv) {
         if (verbose) std::printf("%s: FAT%d, %d bytes a cluster\n", image.c_str(), manifest.value("fat", 0), source.Store().BlockBytes());
         for (const auto& file : manifest["files"]) {
             if (file.value("role", std::string()) != "workbook" || !file.value("deleted", false)) continue;
-            const Outcome outcome = Measure(source, file, maxSteps, maxSeconds, verbose);
+            const Outcome outcome = Measure(source, file, maxSteps, maxSeconds, verbose, ownBlocksOnly);
             byFragments[outcome.fragments].Add(outcome);
             byWriter[outcome.writer].Add(outcome);
             byLayout[outcome.layout].Add(outcome);

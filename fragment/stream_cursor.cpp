@@ -1,0 +1,206 @@
+#include "fragment/stream_cursor.h"
+
+#include <algorithm>
+
+#include "common/little_endian.h"
+#include "fragment/block_profile.h"
+#include "fragment/record_plausibility.h"
+#include "fragment/record_succession_table.h"
+#include "fragment/record_type_codes.h"
+#include "fragment/record_type_names.h"
+
+namespace tabulon {
+namespace {
+
+constexpr uint16_t kMaxBody = 8224;
+constexpr int32_t kMaxUnknownRun = 3;
+constexpr uint16_t kMaxUnknownLength = 1792;
+constexpr uint16_t kBoundSheet = 0x0085;
+constexpr uint16_t kDimensions = 0x0200;
+
+// Records that begin with the row and column of the cell they define.
+bool IsCellRecord(uint16_t type) {
+    using namespace record_type;
+    switch (type) {
+        case kMulRk:
+        case kMulBlank:
+        case kLabelSst:
+        case kBlank:
+        case kNumber:
+        case kRk:
+        case 0x0006:  // FORMULA
+        case 0x0204:  // LABEL
+        case 0x0205:  // BOOLERR
+        case 0x00D6:  // RSTRING
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+bool StreamCursor::Complete() const {
+    const int32_t sheetsNeeded = sheetsListed_ > 0 ? sheetsListed_ : 1;
+    return bofCount_ >= 1 + sheetsNeeded && eofCount_ >= bofCount_;
+}
+
+bool StreamCursor::CheckOrder(bool outOfOrder, const Judging& judging) {
+    if (!outOfOrder) return true;
+    if (judging.strictOrder) return false;
+    fedOutOfOrder_ = true;
+    return true;
+}
+
+bool StreamCursor::StartRecord(const Judging& judging) {
+    type_ = LoadU16(header_.data());
+    length_ = LoadU16(header_.data() + 2);
+    if (IsFiller(type_) || length_ > kMaxBody) return false;
+    if (firstHeaderOfFeed_ && judging.succession != nullptr && !judging.succession->MayFollow(previousType_, type_))
+        return false;
+    firstHeaderOfFeed_ = false;
+    if (sheetListTrusted_ && nextSheet_ < sheetPositions_->size()) {
+        // The globals said where each sheet begins: nothing else may stand there, nor may it be passed.
+        const int64_t listed = (*sheetPositions_)[nextSheet_];
+        if (recordPosition_ > listed || (recordPosition_ == listed && type_ != record_type::kBof)) return false;
+    }
+    known_ = RecordTypeNames::IsKnown(type_);
+    std::copy(header_.begin(), header_.end(), window_.begin());
+    windowHave_ = 4;
+    windowNeed_ = uint16_t(std::min<size_t>(size_t(length_) + 4, kWindow));
+    judged_ = false;
+    bodyLeft_ = length_;
+    strings_.StartRecord(type_);
+    return true;
+}
+
+bool StreamCursor::JudgeRecord(const Judging& judging) {
+    using namespace record_type;
+    judged_ = true;
+    const uint8_t* body = window_.data() + 4;
+    const size_t bodyHave = size_t(windowHave_) - 4;
+    // Records added to the format later (0x08xx) repeat their own type at the start of their body.
+    if (!known_ && (type_ & 0xFF00) == 0x0800 && bodyHave >= 2 && LoadU16(body) == type_) known_ = true;
+    if (known_) {
+        if (RecordTypeNames::IsKnown(type_) && !RecordPlausibility::IsPlausible(window_.data(), 0, windowHave_))
+            return false;
+        ++fedKnown_;
+        unknownRun_ = 0;
+    } else {
+        if (length_ != 0 && length_ != 2) ++unknownRun_;
+        if (unknownRun_ > kMaxUnknownRun || length_ >= kMaxUnknownLength) return false;
+        return true;
+    }
+
+    if (type_ == kBof) {
+        ++bofCount_;
+        if (bofCount_ > 1) {
+            if (!sheetListTrusted_ && !sheetListIgnored_ && sheetPositions_ && !sheetPositions_->empty()) {
+                // A writer that lists wrong positions must not lose its file: the list is enforced only
+                // once the first sheet stands where it says.
+                if (recordPosition_ == sheetPositions_->front())
+                    sheetListTrusted_ = true;
+                else
+                    sheetListIgnored_ = true;
+            }
+            if (sheetListTrusted_ && nextSheet_ < sheetPositions_->size() &&
+                recordPosition_ == (*sheetPositions_)[nextSheet_])
+                ++nextSheet_;
+            lastRowRecord_ = lastCellRow_ = lastCellColumn_ = -1;
+            fedSheetStart_ = true;
+            sheetRowEnd_ = sheetColumnEnd_ = -1;
+        }
+    } else if (type_ == kEof) {
+        ++eofCount_;
+    } else if (type_ == kBoundSheet && bofCount_ == 1) {
+        if (bodyHave >= 4) {
+            if (!sheetPositions_)
+                sheetPositions_ = std::make_shared<std::vector<int64_t>>();
+            else if (sheetPositions_.use_count() > 1)
+                sheetPositions_ = std::make_shared<std::vector<int64_t>>(*sheetPositions_);
+            const int64_t at = LoadU32(body);
+            // Sheets follow each other; a list out of order cannot be enforced position by position.
+            if (!sheetPositions_->empty() && at <= sheetPositions_->back()) sheetListIgnored_ = true;
+            sheetPositions_->push_back(at);
+        }
+        ++sheetsListed_;
+    } else if (type_ == kDimensions && bofCount_ > 1 && bodyHave >= 12) {
+        sheetRowEnd_ = LoadU32(body + 4);
+        sheetColumnEnd_ = LoadU16(body + 10);
+    } else if (type_ == kRow && bodyHave >= 2) {
+        const int32_t row = LoadU16(body);
+        const bool outOfOrder = (lastRowRecord_ >= 0 && row <= lastRowRecord_) || (sheetRowEnd_ > 0 && row >= sheetRowEnd_);
+        if (!CheckOrder(outOfOrder, judging)) return false;
+        lastRowRecord_ = row;
+    } else if (IsCellRecord(type_) && bodyHave >= 4) {
+        const int32_t row = LoadU16(body);
+        const int32_t column = LoadU16(body + 2);
+        const bool outOfOrder = (lastCellRow_ >= 0 && (row < lastCellRow_ || (row == lastCellRow_ && column <= lastCellColumn_))) ||
+                                (sheetRowEnd_ > 0 && row >= sheetRowEnd_) ||
+                                (sheetColumnEnd_ > 0 && column >= sheetColumnEnd_);
+        if (!CheckOrder(outOfOrder, judging)) return false;
+        int32_t lastColumn = column;
+        if ((type_ == kMulRk || type_ == kMulBlank) && bodyHave == length_ && length_ >= 6)
+            lastColumn = std::max<int32_t>(column, LoadU16(body + length_ - 2));
+        // A record begun before these bytes says nothing of them, even when they complete it.
+        if (fedFirstRow_ < 0 && !fedSheetStart_ && recordPosition_ >= feedStart_) {
+            fedFirstRow_ = row;
+            fedFirstColumn_ = column;
+        }
+        lastCellRow_ = row;
+        lastCellColumn_ = lastColumn;
+    }
+    return true;
+}
+
+StreamCursor::Result StreamCursor::Feed(std::span<const uint8_t> bytes, const Judging& judging) {
+    fedFirstRow_ = fedFirstColumn_ = -1;
+    fedKnown_ = 0;
+    fedOutOfOrder_ = false;
+    fedSheetStart_ = false;
+    firstHeaderOfFeed_ = true;
+    fedStringsEnded_ = 0;
+    feedStart_ = position_;
+    if (ended_) return Result::Ends;
+    const uint32_t stringsBefore = strings_.StringsEnded();
+    strings_.MarkFeed();
+    size_t at = 0;
+    const size_t n = bytes.size();
+    while (at < n) {
+        if (headerHave_ < 4) {
+            if (headerHave_ == 0) recordPosition_ = position_;
+            header_[headerHave_++] = bytes[at++];
+            ++position_;
+            if (headerHave_ < 4) continue;
+            if (!StartRecord(judging)) return Result::Fails;
+        } else {
+            const size_t chunk = std::min<size_t>(bodyLeft_, n - at);
+            const std::span<const uint8_t> part = bytes.subspan(at, chunk);
+            if (!judged_) {
+                const size_t take = std::min<size_t>(chunk, size_t(windowNeed_ - windowHave_));
+                std::copy_n(part.begin(), take, window_.begin() + windowHave_);
+                windowHave_ = uint16_t(windowHave_ + take);
+            }
+            if (strings_.Active()) {
+                if (!strings_.Feed(part)) return Result::Fails;
+                stringBytes_ += int64_t(chunk);
+                fedStringsEnded_ = int32_t(strings_.StringsEnded() - stringsBefore);
+            }
+            at += chunk;
+            position_ += int64_t(chunk);
+            bodyLeft_ -= uint32_t(chunk);
+        }
+        if (!judged_ && windowHave_ >= windowNeed_ && !JudgeRecord(judging)) return Result::Fails;
+        if (bodyLeft_ == 0) {
+            previousType_ = type_;
+            headerHave_ = 0;
+            if (type_ == record_type::kEof && Complete()) {
+                ended_ = true;
+                return Result::Ends;
+            }
+        }
+    }
+    return Result::Continues;
+}
+
+}  // namespace tabulon

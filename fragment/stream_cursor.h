@@ -1,0 +1,122 @@
+#pragma once
+// A workbook stream read block by block, byte by byte: record headers and bodies may be cut anywhere by
+// a block end, even inside a header, and a body may run through whole blocks. The cursor keeps everything
+// the next block has to agree with, so that any block can be tried as the stream's continuation by
+// feeding a copy of the cursor: where the next record header starts, what the current record's body still
+// needs (strings of the shared-string table), which sheet positions the globals listed, and which row and
+// cell the current sheet reached.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "fragment/shared_string_walk.h"
+
+namespace tabulon {
+
+class RecordSuccessionTable;
+
+class StreamCursor {
+public:
+    enum class Result : uint8_t {
+        Fails,      // the bytes cannot continue this stream
+        Continues,  // they can, and the stream goes on after them
+        Ends,       // the stream's last EOF lies in them: what follows it is not part of the stream
+    };
+
+    // How strictly a block is judged. A block that lies next on disk is the file's own far more often
+    // than any other, so it is judged by the records' own rules only; a block taken from anywhere else
+    // must also keep the sheet's row and cell order and begin with a record that may follow the last one.
+    struct Judging {
+        bool strictOrder = false;
+        const RecordSuccessionTable* succession = nullptr;  // tests the block's first record header
+    };
+
+    // Feeds the next bytes of the stream. On Fails the cursor is left in an unspecified state: feed a copy.
+    Result Feed(std::span<const uint8_t> bytes, const Judging& judging);
+
+    // Stream position of the next byte.
+    int64_t Position() const { return position_; }
+    // Whether the next byte is the first of a record header (the last record ended exactly).
+    bool AtRecordStart() const { return headerHave_ == 0; }
+    // Bytes of the current record's body still to come (0 at a record start or inside a header).
+    uint32_t BodyLeft() const { return bodyLeft_; }
+    // Whether bytes inside the current record's body can be judged: the shared-string table's strings.
+    bool JudgesBody() const { return strings_.Active(); }
+    bool Ended() const { return ended_; }
+
+    // The first cell record of the bytes last fed, before any new sheet: -1 when there was none.
+    int32_t FedFirstCellRow() const { return fedFirstRow_; }
+    int32_t FedFirstCellColumn() const { return fedFirstColumn_; }
+    // The current sheet's last cell: -1 when none.
+    int32_t LastCellRow() const { return lastCellRow_; }
+    int32_t LastCellColumn() const { return lastCellColumn_; }
+    // Known record headers in the bytes last fed.
+    int32_t FedKnownRecords() const { return fedKnown_; }
+    // Strings of the shared-string table ended per byte of it so far (0 before any).
+    double StringsPerByte() const { return stringBytes_ > 0 ? double(strings_.StringsEnded()) / double(stringBytes_) : 0.0; }
+    // Strings of the shared-string table ended in the bytes last fed.
+    int32_t FedStringsEnded() const { return fedStringsEnded_; }
+    // How much the first string begun and ended in the bytes last fed resembles the last one before them.
+    int32_t FedStringSimilarity() const { return strings_.SimilarityToMarked(); }
+    // Whether a new sheet began in the bytes last fed (its cells are not compared with the chain's).
+    bool FedSheetStart() const { return fedSheetStart_; }
+    // Whether the bytes last fed broke the row and cell order (only counted when it is not enforced).
+    bool FedOutOfOrder() const { return fedOutOfOrder_; }
+
+private:
+    static constexpr size_t kWindow = 320;  // bytes of a record kept for judging it
+
+    bool StartRecord(const Judging& judging);
+    bool JudgeRecord(const Judging& judging);
+    bool CheckOrder(bool outOfOrder, const Judging& judging);
+    bool Complete() const;
+
+    int64_t position_ = 0;
+    // The record being read: its header bytes, then its body.
+    std::array<uint8_t, 4> header_ {};
+    uint8_t headerHave_ = 0;
+    uint16_t type_ = 0;
+    uint16_t length_ = 0;
+    uint32_t bodyLeft_ = 0;
+    int64_t recordPosition_ = 0;
+    std::array<uint8_t, kWindow> window_ {};  // the record's first bytes, header included
+    uint16_t windowHave_ = 0;
+    uint16_t windowNeed_ = 0;
+    bool judged_ = true;
+    bool known_ = false;
+    uint16_t previousType_ = 0;
+    int32_t unknownRun_ = 0;
+    bool firstHeaderOfFeed_ = false;
+
+    SharedStringWalk strings_;
+
+    int32_t bofCount_ = 0;
+    int32_t eofCount_ = 0;
+    int32_t sheetsListed_ = 0;
+    // Stream positions of the sheets' BOF records, as the globals list them; shared between copies.
+    std::shared_ptr<std::vector<int64_t>> sheetPositions_;
+    bool sheetListTrusted_ = false;
+    bool sheetListIgnored_ = false;
+    size_t nextSheet_ = 0;
+
+    int32_t lastRowRecord_ = -1;
+    int32_t lastCellRow_ = -1;
+    int32_t lastCellColumn_ = -1;
+    int64_t sheetRowEnd_ = -1;     // the sheet's used range: rows below, columns below (-1 unknown)
+    int32_t sheetColumnEnd_ = -1;
+    bool ended_ = false;
+
+    int64_t feedStart_ = 0;  // stream position of the first byte last fed
+    int32_t fedFirstRow_ = -1;
+    int32_t fedFirstColumn_ = -1;
+    int32_t fedKnown_ = 0;
+    bool fedOutOfOrder_ = false;
+    bool fedSheetStart_ = false;
+    int32_t fedStringsEnded_ = 0;
+    int64_t stringBytes_ = 0;  // body bytes of the shared-string table walked
+};
+
+}  // namespace tabulon

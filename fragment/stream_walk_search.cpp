@@ -1,0 +1,262 @@
+#include "fragment/stream_walk_search.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <utility>
+
+#include "fragment/block_source.h"
+#include "fragment/search_context.h"
+#include "fragment/stream_cursor.h"
+
+namespace tabulon {
+namespace {
+
+struct Candidate {
+    int32_t block = 0;
+    StreamCursor cursor;  // after the block
+    bool ends = false;
+    uint64_t cellDistance = 0;
+    int32_t lookAhead = 0;
+    int32_t stringsEnded = 0;
+    int32_t stringSimilarity = 0;
+    bool loose = false;  // passes only when the row and cell order is not enforced
+};
+
+// The candidates of one choice point, best first, and the chain length they extend.
+struct Frame {
+    size_t pathLength = 0;
+    std::vector<Candidate> candidates;
+    size_t next = 0;
+};
+
+class Walk {
+public:
+    Walk(SearchContext& context, std::vector<int32_t> chain)
+        : context_(context), blocks_(context.blocks), b_(context.blocks.BlockBytes()), path_(std::move(chain)),
+          used_(size_t(std::max(blocks_.BlockCount(), 0)), 0) {
+        for (int32_t block : path_) Mark(block, 1);
+        if (context.sizeLimit != 0) maxBlocks_ = size_t((context.sizeLimit + uint64_t(b_) - 1) / uint64_t(b_));
+    }
+
+    void Run(StreamCursor cursor, StreamCursor::Result seeded) {
+        enum class Next : uint8_t { Advance, Report, Pick };
+        std::vector<Frame> stack;
+        cursor_ = std::move(cursor);
+        Next next = seeded == StreamCursor::Result::Ends ? Next::Report : Next::Advance;
+        while (true) {
+            if (next == Next::Report) {
+                Report();
+                if (context_.results.size() >= results_ + StreamWalkSearch::kMaxResults) return;
+                next = Next::Pick;
+            } else if (next == Next::Advance) {
+                Frame frame;
+                if (Advance(frame)) {
+                    stack.push_back(std::move(frame));
+                    next = Next::Pick;
+                } else {
+                    next = found_ ? Next::Report : Next::Pick;
+                    found_ = false;
+                }
+            } else {
+                // The latest choice that still has candidates.
+                while (!stack.empty() && stack.back().next >= stack.back().candidates.size()) stack.pop_back();
+                if (stack.empty() || context_.StopRequested()) return;
+                Frame& top = stack.back();
+                Candidate& candidate = top.candidates[top.next++];
+                Truncate(top.pathLength);
+                Append(candidate.block);
+                cursor_ = std::move(candidate.cursor);
+                next = candidate.ends ? Next::Report : Next::Advance;
+            }
+        }
+    }
+
+    void SetResultBase() { results_ = context_.results.size(); }
+
+private:
+    void Mark(int32_t block, uint8_t value) {
+        if (block >= 0 && size_t(block) < used_.size()) used_[size_t(block)] = value;
+    }
+    bool Used(int32_t block) const { return block < 0 || size_t(block) >= used_.size() || used_[size_t(block)] != 0; }
+    void Append(int32_t block) {
+        path_.push_back(block);
+        Mark(block, 1);
+    }
+    void Truncate(size_t length) {
+        while (path_.size() > length) {
+            Mark(path_.back(), 0);
+            path_.pop_back();
+        }
+    }
+    bool Full() const { return maxBlocks_ != 0 && path_.size() >= maxBlocks_; }
+
+    void Report() {
+        std::vector<int32_t> chain = path_;
+        if (context_.sizeLimit == 0 && !chain.empty()) {
+            const int32_t last = chain.back();
+            chain.push_back(last + 1);
+            chain.push_back(last + 2);
+        }
+        context_.AddResult(chain);
+    }
+
+    StreamCursor::Result Try(const StreamCursor& from, int32_t block, const StreamCursor::Judging& judging,
+                             StreamCursor& after) {
+        const auto data = blocks_.GetBlock(block);
+        if (data.size() < size_t(b_)) return StreamCursor::Result::Fails;
+        after = from;
+        return after.Feed(data.first(size_t(b_)), judging);
+    }
+
+    // Follows the blocks after the chain on disk while they continue the stream. True with a choice point
+    // in `frame` when the next piece must be chosen; false when the stream ended (found_) or nothing
+    // continues it.
+    bool Advance(Frame& frame) {
+        const StreamCursor::Judging natural {true, nullptr};
+        while (!context_.StopRequested()) {
+            if (Full()) return false;
+            const int32_t c = path_.back() + 1;
+            StreamCursor after;
+            StreamCursor::Result result = StreamCursor::Result::Fails;
+            if (!Used(c)) result = Try(cursor_, c, natural, after);
+            if (result == StreamCursor::Result::Fails) return Choose(frame);
+            Append(c);
+            cursor_ = std::move(after);
+            if (result == StreamCursor::Result::Ends) {
+                found_ = true;
+                return false;
+            }
+        }
+        return false;
+    }
+
+    uint64_t CellDistance(const StreamCursor& after) const {
+        const int32_t row = after.FedFirstCellRow();
+        const int32_t lastRow = cursor_.LastCellRow();
+        if (row < 0 || lastRow < 0) return std::numeric_limits<uint64_t>::max() / 2;
+        const int32_t column = after.FedFirstCellColumn();
+        const int32_t gap = row == lastRow ? column - cursor_.LastCellColumn() : column;
+        return (uint64_t(row - lastRow) << 32) | uint32_t(std::max(gap, 0));
+    }
+
+    int32_t LookAhead(const Candidate& candidate) {
+        const StreamCursor::Judging natural {true, nullptr};
+        StreamCursor cursor = candidate.cursor;
+        int32_t passed = 0;
+        for (int32_t k = 1; k <= StreamWalkSearch::kLookAheadBlocks; ++k) {
+            const int32_t block = candidate.block + k;
+            if (Used(block)) break;
+            StreamCursor after;
+            const auto result = Try(cursor, block, natural, after);
+            if (result == StreamCursor::Result::Fails) break;
+            ++passed;
+            if (result == StreamCursor::Result::Ends) {
+                passed = StreamWalkSearch::kLookAheadBlocks;
+                break;
+            }
+            cursor = std::move(after);
+        }
+        return passed;
+    }
+
+    // The next piece: every offered block that continues the stream, best first.
+    bool Choose(Frame& frame) {
+        if (scans_ >= StreamWalkSearch::kMaxScans) return false;
+        ++scans_;
+        ++context_.steps;
+        // Inside a record body that cannot be judged, any block would do: the piece is not findable.
+        if (!cursor_.AtRecordStart() && cursor_.BodyLeft() >= uint32_t(b_) && !cursor_.JudgesBody()) return false;
+        const StreamCursor::Judging strict {true, &context_.table};
+        const int32_t count = blocks_.BlockCount();
+        for (int32_t i = 0; i < count; ++i) {
+            if (Used(i)) continue;
+            if ((i & 1023) == 0 && context_.StopRequested()) return false;
+            Candidate candidate;
+            candidate.block = i;
+            const auto result = Try(cursor_, i, strict, candidate.cursor);
+            if (result == StreamCursor::Result::Fails) continue;
+            // A block with no record header of its own shows too little to be told from others.
+            if (result == StreamCursor::Result::Continues && candidate.cursor.FedKnownRecords() == 0 &&
+                !cursor_.JudgesBody())
+                continue;
+            candidate.ends = result == StreamCursor::Result::Ends;
+            candidate.stringsEnded = candidate.cursor.FedStringsEnded();
+            candidate.stringSimilarity = candidate.cursor.FedStringSimilarity();
+            frame.candidates.push_back(std::move(candidate));
+        }
+        // The block next on disk may continue the stream with its cells out of order: some writers do
+        // not keep rows sorted. It comes after every block that keeps the order.
+        const int32_t c = path_.back() + 1;
+        if (!Used(c)) {
+            Candidate candidate;
+            candidate.block = c;
+            const auto result = Try(cursor_, c, StreamCursor::Judging {false, nullptr}, candidate.cursor);
+            if (result != StreamCursor::Result::Fails) {
+                candidate.ends = result == StreamCursor::Result::Ends;
+                candidate.loose = true;
+                frame.candidates.push_back(std::move(candidate));
+            }
+        }
+        if (getenv("WALK_TRUTH")) { static std::vector<int32_t> truth; if (truth.empty()) { const char* t = getenv("WALK_TRUTH"); while (*t) { truth.push_back(atoi(t)); while (*t && *t != ',') ++t; if (*t) ++t; } } size_t k = 0; while (k < path_.size() && k < truth.size() && path_[k] == truth[k]) ++k; fprintf(stderr, "[diverge %zu true-next %d] ", k, k < truth.size() ? truth[k] : -1); }
+        if (getenv("WALK_DEBUG")) fprintf(stderr, "choose at path %zu (last %d) pos %lld atStart %d bodyLeft %u judges %d: %zu candidates\n", path_.size(), path_.back(), (long long)cursor_.Position(), cursor_.AtRecordStart(), cursor_.BodyLeft(), cursor_.JudgesBody(), frame.candidates.size());
+        if (frame.candidates.empty()) return false;
+        for (Candidate& candidate : frame.candidates) {
+            candidate.cellDistance = CellDistance(candidate.cursor);
+            candidate.lookAhead = candidate.ends ? StreamWalkSearch::kLookAheadBlocks : LookAhead(candidate);
+        }
+        // A string table's own next bytes end about as many strings per block as its bytes so far did;
+        // bytes read at a wrong place in a table read as one endless string, or as a swarm of tiny ones.
+        const double expected = cursor_.StringsPerByte() * b_;
+        auto typicalStrings = [expected](const Candidate& candidate) {
+            return expected > 0 && candidate.stringsEnded * 2.0 >= expected && candidate.stringsEnded <= expected * 2.0;
+        };
+        const int32_t last = path_.back();
+        std::stable_sort(frame.candidates.begin(), frame.candidates.end(), [&](const Candidate& a, const Candidate& b) {
+            if (a.loose != b.loose) return !a.loose;
+            if (a.cellDistance != b.cellDistance) return a.cellDistance < b.cellDistance;
+            // An endless string swallows the blocks after it too: judge by the strings first.
+            const bool aStrings = typicalStrings(a), bStrings = typicalStrings(b);
+            if (aStrings != bStrings) return aStrings;
+            // A block that fits by chance is soon contradicted by the blocks after it on disk: a record
+            // boundary the stream does not have, a cell out of order.
+            if (a.lookAhead != b.lookAhead) return a.lookAhead > b.lookAhead;
+            // Among string tables alike in form, neighbouring strings resemble each other.
+            if (a.stringSimilarity != b.stringSimilarity) return a.stringSimilarity > b.stringSimilarity;
+            // Allocation usually goes on forward from where the last piece ended.
+            const bool aForward = a.block > last, bForward = b.block > last;
+            if (aForward != bForward) return aForward;
+            return std::abs(int64_t(a.block) - last) < std::abs(int64_t(b.block) - last);
+        });
+        if (getenv("WALK_DEBUG")) for (size_t k = 0; k < frame.candidates.size(); ++k) { const auto& cd = frame.candidates[k]; if (k < 4 || cd.block == atoi(getenv("WALK_DEBUG"))) fprintf(stderr, "   last (%d,%d) first (%d,%d) #%zu block %d cell %llx strings %d sim %d look %d loose %d\n", cursor_.LastCellRow(), cursor_.LastCellColumn(), cd.cursor.FedFirstCellRow(), cd.cursor.FedFirstCellColumn(), k, cd.block, (unsigned long long)cd.cellDistance, cd.stringsEnded, cd.stringSimilarity, cd.lookAhead, cd.loose); }
+        frame.pathLength = path_.size();
+        return true;
+    }
+
+    SearchContext& context_;
+    BlockSource& blocks_;
+    const int32_t b_;
+    std::vector<int32_t> path_;
+    std::vector<uint8_t> used_;
+    size_t maxBlocks_ = 0;
+    StreamCursor cursor_;
+    bool found_ = false;
+    uint64_t scans_ = 0;
+    size_t results_ = 0;
+};
+
+}  // namespace
+
+void StreamWalkSearch::Run(SearchContext& context, const std::vector<int32_t>& chain,
+                           std::span<const uint8_t> streamBytes) {
+    if (chain.empty() || streamBytes.empty() || context.blocks.BlockBytes() <= 0) return;
+    StreamCursor cursor;
+    const auto seeded = cursor.Feed(streamBytes, StreamCursor::Judging {false, nullptr});
+    if (seeded == StreamCursor::Result::Fails) return;
+    Walk walk(context, chain);
+    walk.SetResultBase();
+    walk.Run(std::move(cursor), seeded);
+}
+
+}  // namespace tabulon

@@ -1,0 +1,32 @@
+#pragma once
+// Rebuilds a workbook stream that lies in its file in stream order, one block after the other, by
+// walking the stream through candidate blocks with a StreamCursor. Within a piece of the file the block
+// after the last one on disk continues the stream; where it does not, every offered block is tried as
+// the next piece's start, and those that continue the stream are followed best first: the one whose
+// first cell comes closest after the chain's last cell, then the one whose own next blocks go on
+// continuing it. A wrong turn ends in a block nothing continues, and the search goes back to the last
+// choice. A record cut anywhere, even inside its header, and a shared-string table broken between
+// pieces are followed like any other bytes.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace tabulon {
+
+struct SearchContext;
+
+class StreamWalkSearch {
+public:
+    static constexpr int32_t kLookAheadBlocks = 8;  // next blocks on disk tried to rank a piece's start
+    static constexpr uint64_t kMaxScans = 3000;     // passes over all blocks one search may make
+    static constexpr size_t kMaxResults = 1;        // candidates one search reports
+
+    // `chain` holds the file's blocks up to the one holding the stream's start, which is last;
+    // `streamBytes` the stream's bytes in that block (from its start to the block end). Found candidates
+    // go to `context` (each the blocks holding the stream; with no size limit, the two blocks after the
+    // last one as well, where the container's tail usually lies). Scans count as steps of the context.
+    static void Run(SearchContext& context, const std::vector<int32_t>& chain, std::span<const uint8_t> streamBytes);
+};
+
+}  // namespace tabulon
