@@ -17,6 +17,7 @@ constexpr int32_t kMaxUnknownRun = 3;
 constexpr uint16_t kMaxUnknownLength = 1792;
 constexpr uint16_t kBoundSheet = 0x0085;
 constexpr uint16_t kDimensions = 0x0200;
+constexpr int32_t kAligningRecords = 2;  // headers at the start of a block that must pass their rules
 
 // Records that begin with the row and column of the cell they define.
 bool IsCellRecord(uint16_t type) {
@@ -59,6 +60,7 @@ bool StreamCursor::StartRecord(const Judging& judging) {
     if (firstHeaderOfFeed_ && judging.succession != nullptr && !judging.succession->MayFollow(previousType_, type_))
         return false;
     firstHeaderOfFeed_ = false;
+    ++fedHeaders_;
     if (sheetListTrusted_ && nextSheet_ < sheetPositions_->size()) {
         // The globals said where each sheet begins: nothing else may stand there, nor may it be passed.
         const int64_t listed = (*sheetPositions_)[nextSheet_];
@@ -81,9 +83,17 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
     const size_t bodyHave = size_t(windowHave_) - 4;
     // Records added to the format later (0x08xx) repeat their own type at the start of their body.
     if (!known_ && (type_ & 0xFF00) == 0x0800 && bodyHave >= 2 && LoadU16(body) == type_) known_ = true;
+    // A chart's records (0x10xx) come in long runs of small records; past a block's first records,
+    // where the alignment is shown, they count as known.
+    if (!known_ && (type_ & 0xFF00) == 0x1000 && fedHeaders_ > kAligningRecords) known_ = true;
+    // The records that set a block's alignment must pass their type's rules. Further on, a chain of
+    // headers that fit already shows the alignment, and a record its rules find odd (real writers fill
+    // fields in ways the rules do not foresee) only counts like an unknown one.
+    if (known_ && RecordTypeNames::IsKnown(type_) && !RecordPlausibility::IsPlausible(window_.data(), 0, windowHave_)) {
+        if (fedHeaders_ <= kAligningRecords) return false;
+        known_ = false;
+    }
     if (known_) {
-        if (RecordTypeNames::IsKnown(type_) && !RecordPlausibility::IsPlausible(window_.data(), 0, windowHave_))
-            return false;
         ++fedKnown_;
         unknownRun_ = 0;
     } else {
@@ -161,6 +171,7 @@ StreamCursor::Result StreamCursor::Feed(std::span<const uint8_t> bytes, const Ju
     firstHeaderOfFeed_ = true;
     fedStringsEnded_ = 0;
     feedStart_ = position_;
+    fedHeaders_ = 0;
     if (ended_) return Result::Ends;
     const uint32_t stringsBefore = strings_.StringsEnded();
     strings_.MarkFeed();

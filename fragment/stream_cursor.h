@@ -113,6 +113,7 @@ private:
     int32_t fedFirstRow_ = -1;
     int32_t fedFirstColumn_ = -1;
     int32_t fedKnown_ = 0;
+    int32_t fedHeaders_ = 0;
     bool fedOutOfOrder_ = false;
     bool fedSheetStart_ = false;
     int32_t fedStringsEnded_ = 0;

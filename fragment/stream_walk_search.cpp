@@ -93,6 +93,7 @@ private:
     bool Full() const { return maxBlocks_ != 0 && path_.size() >= maxBlocks_; }
 
     void Report() {
+        if (getenv("WALK_DEBUG")) { fprintf(stderr, "report %zu blocks pos %lld:", path_.size(), (long long)cursor_.Position()); for (size_t k = path_.size() > 20 ? path_.size() - 20 : 0; k < path_.size(); ++k) fprintf(stderr, " %d", path_[k]); fprintf(stderr, "\n"); }
         std::vector<int32_t> chain = path_;
         if (context_.sizeLimit == 0 && !chain.empty()) {
             const int32_t last = chain.back();

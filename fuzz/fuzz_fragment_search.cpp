@@ -1,10 +1,11 @@
-// The fragment search over arbitrary blocks: the input is cut into 512-byte blocks numbered from 2, the
-// first of which seeds the search.
+// The fragment searches over arbitrary blocks: the input is cut into 512-byte blocks numbered from 2, the
+// first of which seeds the record-entry search and the stream walk.
 #include <cstdint>
 #include <span>
 
 #include "fragment/fragment_assembler.h"
 #include "fragment/record_succession_table.h"
+#include "fragment/stream_walk_search.h"
 #include "tests/support/memory_block_source.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -24,5 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t skip = data[1] % 64;
     seedData.erase(seedData.begin(), seedData.begin() + skip);
     tabulon::FragmentAssembler::Seed(context, std::move(seed), seedData, kBlock - skip, 2);
+
+    tabulon::SearchContext walkContext(source, tabulon::RecordSuccessionTable::Process());
+    walkContext.sizeLimit = context.sizeLimit;
+    tabulon::StreamWalkSearch::Run(walkContext, {2}, std::span(seedData.data(), size_t(kBlock - skip)));
     return 0;
 }

@@ -1,0 +1,191 @@
+#include "fragment/stream_walk_search.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "fragment/record_succession_table.h"
+#include "fragment/search_context.h"
+#include "fragment/stream_cursor.h"
+#include "fragment/workbook_stream_seed.h"
+#include "support/biff_bytes.h"
+#include "support/memory_block_source.h"
+#include "support/test_environment.h"
+
+namespace tabulon {
+namespace {
+
+using test::BiffBytes;
+using test::MemoryBlockSource;
+
+// python3-xlwt puts the workbook stream right after the compound document's header.
+constexpr size_t kXlwtStreamOffset = 512;
+
+const RecordSuccessionTable& ShippedTable() {
+    EXPECT_EQ(LoadProcessSuccessionTable(), SuccessionTableError::None);
+    return RecordSuccessionTable::Process();
+}
+
+StreamCursor::Result FeedInPieces(StreamCursor& cursor, std::span<const uint8_t> bytes, size_t piece,
+                                  const StreamCursor::Judging& judging) {
+    for (size_t at = 0; at < bytes.size(); at += piece) {
+        const auto result = cursor.Feed(bytes.subspan(at, std::min(piece, bytes.size() - at)), judging);
+        if (result != StreamCursor::Result::Continues) return result;
+    }
+    return StreamCursor::Result::Continues;
+}
+
+// Wherever block ends cut the records, even inside a header or a string, the stream reads the same and
+// ends at its last EOF.
+TEST(StreamCursor, AWholeStreamReadsTheSameInAnyCuts) {
+    test::TempDir dir;
+    ASSERT_TRUE(test::MakeWorkbook(dir.File("book.xls"), 700, 6, 2, 5));
+    const auto file = test::ReadFileBytes(dir.File("book.xls"));
+    ASSERT_GT(file.size(), kXlwtStreamOffset + 4096);
+    const std::span<const uint8_t> stream(file.data() + kXlwtStreamOffset, file.size() - kXlwtStreamOffset);
+
+    StreamCursor whole;
+    ASSERT_EQ(whole.Feed(stream, {true, nullptr}), StreamCursor::Result::Ends);
+    const int64_t end = whole.Position();
+    const uint8_t eof[] = {0x0A, 0x00, 0x00, 0x00};
+    EXPECT_TRUE(std::equal(std::begin(eof), std::end(eof), stream.begin() + (end - 4)));
+    for (size_t piece : {size_t(1), size_t(3), size_t(511), size_t(4096)}) {
+        StreamCursor cursor;
+        EXPECT_EQ(FeedInPieces(cursor, stream, piece, {true, nullptr}), StreamCursor::Result::Ends) << piece;
+        EXPECT_EQ(cursor.Position(), end) << piece;
+    }
+}
+
+BiffBytes Bof(uint16_t kind) { return BiffBytes().Record(0x0809, BiffBytes().U16(0x0600).U16(kind).Zeros(12)); }
+BiffBytes Number(uint16_t row, uint16_t column) {
+    return BiffBytes().Record(0x0203, BiffBytes().U16(row).U16(column).U16(15).Zeros(8));
+}
+BiffBytes Join(std::initializer_list<BiffBytes> parts) {
+    BiffBytes all;
+    for (const BiffBytes& part : parts) all.Append(part.Bytes());
+    return all;
+}
+BiffBytes Row(uint16_t row) { return BiffBytes().Record(0x0208, BiffBytes().U16(row).U16(0).U16(3).Zeros(10)); }
+
+// A sheet begun, with cells up to row 10, column 3: what may follow.
+TEST(StreamCursor, BytesThatCannotContinueTheSheetAreRefused) {
+    BiffBytes start;
+    start.Append(Bof(0x0005).Bytes()).Append(BiffBytes().Record(0x000A, BiffBytes()).Bytes());
+    start.Append(Bof(0x0010).Bytes()).Append(Row(9).Bytes()).Append(Row(10).Bytes());
+    start.Append(Number(10, 2).Bytes()).Append(Number(10, 3).Bytes());
+    StreamCursor sheet;
+    ASSERT_EQ(sheet.Feed(start.Bytes(), {false, nullptr}), StreamCursor::Result::Continues);
+
+    struct Case {
+        const char* what;
+        BiffBytes next;
+        bool strict;
+        StreamCursor::Result expected;
+    };
+    const Case cases[] = {
+        {"the next cell", Join({Number(10, 4), Number(11, 0)}), true, StreamCursor::Result::Continues},
+        {"an earlier cell", Join({Number(5, 1), Number(5, 2)}), true, StreamCursor::Result::Fails},
+        {"an earlier cell, order not enforced", Join({Number(5, 1), Number(5, 2)}), false, StreamCursor::Result::Continues},
+        {"an earlier row", Join({Row(4), Number(10, 5)}), true, StreamCursor::Result::Fails},
+        {"zero filler", BiffBytes().Zeros(16), false, StreamCursor::Result::Fails},
+        {"a record longer than any", BiffBytes().U16(0x0203).U16(9000).Zeros(8), false, StreamCursor::Result::Fails},
+        {"the sheet's EOF", Join({Number(10, 4), BiffBytes().Record(0x000A, BiffBytes())}), true, StreamCursor::Result::Ends},
+    };
+    for (const Case& c : cases) {
+        StreamCursor cursor = sheet;
+        EXPECT_EQ(cursor.Feed(c.next.Bytes(), {c.strict, nullptr}), c.expected) << c.what;
+    }
+}
+
+// Cuts each file into pieces of 1 to 6 blocks and lays all pieces out shuffled, with gaps, from block
+// 10 on. Returns each file's first block and fills `truth` with each file's blocks in order.
+std::vector<int32_t> LayOutShuffled(MemoryBlockSource& source, const std::vector<std::vector<uint8_t>>& files,
+                                    uint32_t seed, std::vector<std::vector<int32_t>>& truth) {
+    const size_t b = size_t(source.BlockBytes());
+    std::mt19937 random(seed);
+    struct Piece {
+        size_t file, firstBlock, blocks;
+    };
+    std::vector<Piece> pieces;
+    for (size_t f = 0; f < files.size(); ++f) {
+        const size_t count = (files[f].size() + b - 1) / b;
+        for (size_t at = 0; at < count;) {
+            const size_t length = std::min<size_t>(count - at, 1 + random() % 6);
+            pieces.push_back({f, at, length});
+            at += length;
+        }
+    }
+    std::shuffle(pieces.begin(), pieces.end(), random);
+    truth.assign(files.size(), {});
+    std::vector<std::vector<int32_t>> placed(files.size());
+    int32_t next = 10;
+    std::vector<std::vector<std::pair<size_t, int32_t>>> where(files.size());
+    for (const Piece& piece : pieces) {
+        for (size_t k = 0; k < piece.blocks; ++k) {
+            const size_t from = (piece.firstBlock + k) * b;
+            const auto& file = files[piece.file];
+            source.Put(next, std::span(file).subspan(from, std::min(b, file.size() - from)));
+            where[piece.file].push_back({piece.firstBlock + k, next++});
+        }
+        next += int32_t(random() % 3);  // a gap of never-written blocks
+    }
+    std::vector<int32_t> first;
+    for (size_t f = 0; f < files.size(); ++f) {
+        std::sort(where[f].begin(), where[f].end());
+        for (const auto& [index, block] : where[f]) truth[f].push_back(block);
+        first.push_back(truth[f].front());
+    }
+    return first;
+}
+
+// Workbooks of one writer cut among each other's pieces, also inside their shared-string tables, whose
+// strings all look alike: each is rebuilt as the one candidate, exactly.
+TEST(StreamWalkSearch, WorkbooksOfOneWriterCutAmongEachOtherAreRebuilt) {
+    test::TempDir dir;
+    std::vector<std::vector<uint8_t>> files;
+    for (int k = 0; k < 3; ++k) {
+        const std::string path = dir.File("book" + std::to_string(k) + ".xls");
+        ASSERT_TRUE(test::MakeWorkbook(path, 900 + 200 * k, 5 + k, 1 + k % 2, 40 + k));
+        files.push_back(test::ReadFileBytes(path));
+    }
+    MemoryBlockSource source(4096, 2000);
+    std::vector<std::vector<int32_t>> truth;
+    const auto first = LayOutShuffled(source, files, 7, truth);
+    for (size_t f = 0; f < files.size(); ++f) {
+        WorkbookStreamSeed seed;
+        ASSERT_TRUE(FindWorkbookStreamSeed(source, first[f], 8, seed)) << f;
+        SearchContext context(source, ShippedTable());
+        context.sizeLimit = files[f].size();
+        StreamWalkSearch::Run(context, seed.chain.blocks, std::span(seed.data.data(), size_t(seed.length)));
+        ASSERT_EQ(context.results.size(), 1u) << "file " << f;
+        const auto& found = context.results[0];
+        // The stream's blocks, in order; the container's tail after them is left to the caller.
+        ASSERT_LE(found.size(), truth[f].size()) << f;
+        EXPECT_TRUE(std::equal(found.begin(), found.end(), truth[f].begin())) << "file " << f;
+        EXPECT_GE(found.size() + 2, truth[f].size()) << "file " << f;
+    }
+}
+
+// A file in consecutive blocks is read through without a single pass over all blocks; without a size
+// limit the two blocks after the stream are reported with it.
+TEST(StreamWalkSearch, AConsecutiveFileNeedsNoScan) {
+    test::TempDir dir;
+    ASSERT_TRUE(test::MakeWorkbook(dir.File("book.xls"), 500, 4, 1, 3));
+    const auto file = test::ReadFileBytes(dir.File("book.xls"));
+    MemoryBlockSource source(4096, 400);
+    const int32_t used = source.PutRun(20, file);
+    WorkbookStreamSeed seed;
+    ASSERT_TRUE(FindWorkbookStreamSeed(source, 20, 8, seed));
+    SearchContext context(source, ShippedTable());
+    StreamWalkSearch::Run(context, seed.chain.blocks, std::span(seed.data.data(), size_t(seed.length)));
+    ASSERT_EQ(context.results.size(), 1u);
+    EXPECT_EQ(context.steps, 0u);
+    const auto& found = context.results[0];
+    ASSERT_GE(found.size(), 3u);
+    for (size_t k = 0; k < found.size(); ++k) EXPECT_EQ(found[k], 20 + int32_t(k));
+    EXPECT_GE(int32_t(found.size()), used);
+}
+
+}  // namespace
+}  // namespace tabulon
