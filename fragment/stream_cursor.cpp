@@ -46,6 +46,17 @@ bool StreamCursor::Complete() const {
     return bofCount_ >= 1 + sheetsNeeded && eofCount_ >= bofCount_;
 }
 
+bool StreamCursor::MayContinueWith(std::span<const uint8_t> bytes, const RecordSuccessionTable* succession) const {
+    if (ended_ || (headerHave_ != 0 && headerHave_ < 4)) return true;
+    const uint64_t entry = headerHave_ == 0 ? 0 : bodyLeft_;
+    if (entry + 4 > bytes.size()) return true;
+    const uint16_t type = LoadU16(bytes.data() + entry);
+    const uint16_t length = LoadU16(bytes.data() + entry + 2);
+    if (IsFiller(type) || length > kMaxBody) return false;
+    const uint16_t before = headerHave_ == 0 ? previousType_ : type_;
+    return succession == nullptr || succession->MayFollow(before, type);
+}
+
 bool StreamCursor::CheckOrder(bool outOfOrder, const Judging& judging) {
     if (!outOfOrder) return true;
     if (judging.strictOrder) return false;

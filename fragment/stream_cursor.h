@@ -37,6 +37,10 @@ public:
     // Feeds the next bytes of the stream. On Fails the cursor is left in an unspecified state: feed a copy.
     Result Feed(std::span<const uint8_t> bytes, const Judging& judging);
 
+    // A cheap first look at bytes offered as the continuation, by the next record header alone (when it
+    // lies in them): false when they cannot continue the stream, true when they may.
+    bool MayContinueWith(std::span<const uint8_t> bytes, const RecordSuccessionTable* succession) const;
+
     // Stream position of the next byte.
     int64_t Position() const { return position_; }
     // Whether the next byte is the first of a record header (the last record ended exactly).

@@ -6,6 +6,7 @@
 #include <limits>
 #include <utility>
 
+#include "fragment/allocation_sector.h"
 #include "fragment/block_source.h"
 #include "fragment/search_context.h"
 #include "fragment/stream_cursor.h"
@@ -25,11 +26,45 @@ struct Candidate {
 };
 
 // The candidates of one choice point, best first, and the chain length they extend.
+// A choice point: the candidates for the block after the first `pathLength` blocks, best first. Where
+// the block next on disk was taken without a choice, the frame only keeps the cursor before it, and its
+// candidates are sought when the search comes back to it: a block of another file may continue a
+// piece's last block for a while, and the true next piece is then found where that went wrong.
 struct Frame {
     size_t pathLength = 0;
     std::vector<Candidate> candidates;
     size_t next = 0;
+    bool deferred = false;
+    StreamCursor cursor;      // deferred: the cursor before the block taken
+    int32_t taken = -1;       // deferred: the block taken, not to be tried again
 };
+
+bool HoldsAllocationSector(std::span<const uint8_t> block) {
+    for (size_t at = 0; at + kCompoundSectorBytes <= block.size(); at += kCompoundSectorBytes)
+        if (LooksLikeAllocationSector(block.subspan(at, kCompoundSectorBytes))) return true;
+    return false;
+}
+
+// Feeds a block's stream bytes: all of it, or where that fails, its sectors without the compound
+// document's allocation-table sectors, which some writers place inside the stream's run of sectors.
+StreamCursor::Result FeedBlock(const StreamCursor& from, std::span<const uint8_t> block,
+                               const StreamCursor::Judging& judging, StreamCursor& after) {
+    after = from;
+    const auto result = after.Feed(block, judging);
+    if (result != StreamCursor::Result::Fails || block.size() % kCompoundSectorBytes != 0 ||
+        !HoldsAllocationSector(block))
+        return result;
+    after = from;
+    StreamCursor::Judging rest = judging;
+    for (size_t at = 0; at < block.size(); at += kCompoundSectorBytes) {
+        const auto sector = block.subspan(at, kCompoundSectorBytes);
+        if (LooksLikeAllocationSector(sector)) continue;
+        const auto part = after.Feed(sector, rest);
+        if (part != StreamCursor::Result::Continues) return part;
+        rest.succession = nullptr;  // only the block's first record header is tested for succession
+    }
+    return StreamCursor::Result::Continues;
+}
 
 class Walk {
 public:
@@ -41,8 +76,6 @@ public:
     }
 
     void Run(StreamCursor cursor, StreamCursor::Result seeded) {
-        enum class Next : uint8_t { Advance, Report, Pick };
-        std::vector<Frame> stack;
         cursor_ = std::move(cursor);
         Next next = seeded == StreamCursor::Result::Ends ? Next::Report : Next::Advance;
         while (true) {
@@ -53,7 +86,7 @@ public:
             } else if (next == Next::Advance) {
                 Frame frame;
                 if (Advance(frame)) {
-                    stack.push_back(std::move(frame));
+                    stack_.push_back(std::move(frame));
                     next = Next::Pick;
                 } else {
                     next = found_ ? Next::Report : Next::Pick;
@@ -61,14 +94,8 @@ public:
                 }
             } else {
                 // The latest choice that still has candidates.
-                while (!stack.empty() && stack.back().next >= stack.back().candidates.size()) stack.pop_back();
-                if (stack.empty() || context_.StopRequested()) return;
-                Frame& top = stack.back();
-                Candidate& candidate = top.candidates[top.next++];
-                Truncate(top.pathLength);
-                Append(candidate.block);
-                cursor_ = std::move(candidate.cursor);
-                next = candidate.ends ? Next::Report : Next::Advance;
+                if (!NextCandidate()) return;
+                next = next_;
             }
         }
     }
@@ -76,6 +103,36 @@ public:
     void SetResultBase() { results_ = context_.results.size(); }
 
 private:
+    enum class Next : uint8_t { Advance, Report, Pick };
+
+    // Takes the best untried candidate of the latest choice into the chain; false when none is left.
+    bool NextCandidate() {
+        while (!stack_.empty() && !context_.StopRequested()) {
+            Frame& top = stack_.back();
+            if (top.deferred) {
+                Truncate(top.pathLength);
+                cursor_ = std::move(top.cursor);
+                const int32_t taken = top.taken;
+                Frame found;
+                const bool any = Choose(found, taken, false);
+                stack_.pop_back();
+                if (any) stack_.push_back(std::move(found));
+                continue;
+            }
+            if (top.next >= top.candidates.size()) {
+                stack_.pop_back();
+                continue;
+            }
+            Candidate& candidate = top.candidates[top.next++];
+            Truncate(top.pathLength);
+            Append(candidate.block);
+            cursor_ = std::move(candidate.cursor);
+            next_ = candidate.ends ? Next::Report : Next::Advance;
+            return true;
+        }
+        return false;
+    }
+
     void Mark(int32_t block, uint8_t value) {
         if (block >= 0 && size_t(block) < used_.size()) used_[size_t(block)] = value;
     }
@@ -107,8 +164,7 @@ private:
                              StreamCursor& after) {
         const auto data = blocks_.GetBlock(block);
         if (data.size() < size_t(b_)) return StreamCursor::Result::Fails;
-        after = from;
-        return after.Feed(data.first(size_t(b_)), judging);
+        return FeedBlock(from, data.first(size_t(b_)), judging, after);
     }
 
     // Follows the blocks after the chain on disk while they continue the stream. True with a choice point
@@ -122,7 +178,13 @@ private:
             StreamCursor after;
             StreamCursor::Result result = StreamCursor::Result::Fails;
             if (!Used(c)) result = Try(cursor_, c, natural, after);
-            if (result == StreamCursor::Result::Fails) return Choose(frame);
+            if (result == StreamCursor::Result::Fails) return Choose(frame, -1, true);
+            Frame deferred;
+            deferred.deferred = true;
+            deferred.pathLength = path_.size();
+            deferred.cursor = cursor_;
+            deferred.taken = c;
+            stack_.push_back(std::move(deferred));
             Append(c);
             cursor_ = std::move(after);
             if (result == StreamCursor::Result::Ends) {
@@ -163,7 +225,7 @@ private:
     }
 
     // The next piece: every offered block that continues the stream, best first.
-    bool Choose(Frame& frame) {
+    bool Choose(Frame& frame, int32_t skip, bool withNextLoose) {
         if (scans_ >= StreamWalkSearch::kMaxScans) return false;
         ++scans_;
         ++context_.steps;
@@ -172,8 +234,13 @@ private:
         const StreamCursor::Judging strict {true, &context_.table};
         const int32_t count = blocks_.BlockCount();
         for (int32_t i = 0; i < count; ++i) {
-            if (Used(i)) continue;
+            if (Used(i) || i == skip) continue;
             if ((i & 1023) == 0 && context_.StopRequested()) return false;
+            const auto data = blocks_.GetBlock(i);
+            if (data.size() < size_t(b_)) continue;
+            const auto block = data.first(size_t(b_));
+            if (!cursor_.MayContinueWith(block, strict.succession) && !HoldsAllocationSector(block))
+                continue;
             Candidate candidate;
             candidate.block = i;
             const auto result = Try(cursor_, i, strict, candidate.cursor);
@@ -190,7 +257,7 @@ private:
         // The block next on disk may continue the stream with its cells out of order: some writers do
         // not keep rows sorted. It comes after every block that keeps the order.
         const int32_t c = path_.back() + 1;
-        if (!Used(c)) {
+        if (withNextLoose && !Used(c)) {
             Candidate candidate;
             candidate.block = c;
             const auto result = Try(cursor_, c, StreamCursor::Judging {false, nullptr}, candidate.cursor);
@@ -242,6 +309,8 @@ private:
     std::vector<uint8_t> used_;
     size_t maxBlocks_ = 0;
     StreamCursor cursor_;
+    std::vector<Frame> stack_;
+    Next next_ = Next::Advance;
     bool found_ = false;
     uint64_t scans_ = 0;
     size_t results_ = 0;
@@ -253,7 +322,7 @@ void StreamWalkSearch::Run(SearchContext& context, const std::vector<int32_t>& c
                            std::span<const uint8_t> streamBytes) {
     if (chain.empty() || streamBytes.empty() || context.blocks.BlockBytes() <= 0) return;
     StreamCursor cursor;
-    const auto seeded = cursor.Feed(streamBytes, StreamCursor::Judging {false, nullptr});
+    const auto seeded = FeedBlock(StreamCursor {}, streamBytes, StreamCursor::Judging {false, nullptr}, cursor);
     if (seeded == StreamCursor::Result::Fails) return;
     Walk walk(context, chain);
     walk.SetResultBase();

@@ -1,0 +1,31 @@
+#include "fragment/allocation_sector.h"
+
+#include "common/little_endian.h"
+
+namespace tabulon {
+namespace {
+
+constexpr uint32_t kFirstMark = 0xFFFFFFFC;   // master-table sector, table sector, end of chain, free
+// Sectors of a 4 GiB file: no workbook is larger. Most other data fails this within a few entries.
+constexpr uint32_t kMaxSector = 0x00800000;
+constexpr int kEntries = 128;
+constexpr int kChainedEnough = 64;  // entries that chain to the next sector, of a table inside a stream
+
+}  // namespace
+
+bool LooksLikeAllocationSector(std::span<const uint8_t> sector) {
+    if (sector.size() < kCompoundSectorBytes) return false;
+    int chained = 0;
+    uint32_t previous = kFirstMark;
+    for (int j = 0; j < kEntries; ++j) {
+        const uint32_t entry = LoadU32(sector.data() + 4 * j);
+        if (entry < kFirstMark) {
+            if (entry >= kMaxSector) return false;
+            if (previous < kFirstMark && entry == previous + 1) ++chained;
+        }
+        previous = entry;
+    }
+    return chained >= kChainedEnough;
+}
+
+}  // namespace tabulon
