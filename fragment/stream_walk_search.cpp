@@ -14,6 +14,8 @@
 namespace tabulon {
 namespace {
 
+constexpr uint64_t kLongTail = 64 * 1024;
+
 struct Candidate {
     int32_t block = 0;
     StreamCursor cursor;  // after the block
@@ -45,21 +47,28 @@ bool HoldsAllocationSector(std::span<const uint8_t> block) {
     return false;
 }
 
-// Feeds a block's stream bytes: all of it, or where that fails, its sectors without the compound
-// document's allocation-table sectors, which some writers place inside the stream's run of sectors.
+// Feeds a block's stream bytes: all of it, or where that fails, its sectors without one allocation-table
+// sector of the compound document, which some writers place inside the stream's run of sectors (one in
+// every 128 sectors). A block of such sectors only, as a container's tail holds, continues no stream.
 StreamCursor::Result FeedBlock(const StreamCursor& from, std::span<const uint8_t> block,
                                const StreamCursor::Judging& judging, StreamCursor& after) {
     after = from;
     const auto result = after.Feed(block, judging);
     if (result != StreamCursor::Result::Fails || block.size() % kCompoundSectorBytes != 0 ||
-        !HoldsAllocationSector(block))
+        block.size() < 2 * kCompoundSectorBytes)
         return result;
+    size_t skipped = block.size();
+    for (size_t at = 0; at < block.size(); at += kCompoundSectorBytes) {
+        if (!LooksLikeAllocationSector(block.subspan(at, kCompoundSectorBytes))) continue;
+        if (skipped != block.size()) return result;  // more than one: not a stream's run
+        skipped = at;
+    }
+    if (skipped == block.size()) return result;
     after = from;
     StreamCursor::Judging rest = judging;
     for (size_t at = 0; at < block.size(); at += kCompoundSectorBytes) {
-        const auto sector = block.subspan(at, kCompoundSectorBytes);
-        if (LooksLikeAllocationSector(sector)) continue;
-        const auto part = after.Feed(sector, rest);
+        if (at == skipped) continue;
+        const auto part = after.Feed(block.subspan(at, kCompoundSectorBytes), rest);
         if (part != StreamCursor::Result::Continues) return part;
         rest.succession = nullptr;  // only the block's first record header is tested for succession
     }
@@ -77,27 +86,8 @@ public:
 
     void Run(StreamCursor cursor, StreamCursor::Result seeded) {
         cursor_ = std::move(cursor);
-        Next next = seeded == StreamCursor::Result::Ends ? Next::Report : Next::Advance;
-        while (true) {
-            if (next == Next::Report) {
-                Report();
-                if (context_.results.size() >= results_ + StreamWalkSearch::kMaxResults) return;
-                next = Next::Pick;
-            } else if (next == Next::Advance) {
-                Frame frame;
-                if (Advance(frame)) {
-                    stack_.push_back(std::move(frame));
-                    next = Next::Pick;
-                } else {
-                    next = found_ ? Next::Report : Next::Pick;
-                    found_ = false;
-                }
-            } else {
-                // The latest choice that still has candidates.
-                if (!NextCandidate()) return;
-                next = next_;
-            }
-        }
+        Search(seeded == StreamCursor::Result::Ends ? Next::Report : Next::Advance);
+        if (context_.results.size() == results_ && !unlikely_.empty()) context_.AddResult(unlikely_);
     }
 
     void SetResultBase() { results_ = context_.results.size(); }
@@ -105,11 +95,58 @@ public:
 private:
     enum class Next : uint8_t { Advance, Report, Pick };
 
+    void Search(Next next) {
+        while (true) {
+            if (next == Next::Report) {
+                if (LeavesTooMuch()) {
+                    // Kept in case nothing better turns up.
+                    if (unlikely_.empty()) unlikely_ = Chain();
+                } else {
+                    context_.AddResult(Chain());
+                    if (context_.results.size() >= results_ + StreamWalkSearch::kMaxResults) return;
+                }
+                next = Next::Pick;
+            } else if (next == Next::Advance) {
+                Frame frame;
+                if (Advance(frame)) {
+                    stack_.push_back(std::move(frame));
+                } else if (found_) {
+                    found_ = false;
+                    next = Next::Report;
+                    continue;
+                } else {
+                    deadEnd_ = path_.size();
+                }
+                next = Next::Pick;
+            } else {
+                if (!NextCandidate()) return;
+                next = next_;
+            }
+        }
+    }
+
+    // A stream that ends long before the file's recorded size would: the rest would be a container tail
+    // larger than the stream itself. Writers do leave such tails (pictures, other streams), but a stream
+    // of another file that happened to fit ends like this far more often.
+    bool LeavesTooMuch() const {
+        if (context_.sizeLimit == 0) return false;
+        const uint64_t chainBytes = uint64_t(path_.size()) * uint64_t(b_);
+        if (chainBytes >= context_.sizeLimit) return false;
+        const uint64_t rest = context_.sizeLimit - chainBytes;
+        return rest > kLongTail && rest > chainBytes;
+    }
+
     // Takes the best untried candidate of the latest choice into the chain; false when none is left.
     bool NextCandidate() {
         while (!stack_.empty() && !context_.StopRequested()) {
             Frame& top = stack_.back();
             if (top.deferred) {
+                // Only blocks taken just before a dead end are doubted: further back, the blocks after
+                // them went on fitting.
+                if (deadEnd_ > top.pathLength + StreamWalkSearch::kDeferredReach) {
+                    stack_.pop_back();
+                    continue;
+                }
                 Truncate(top.pathLength);
                 cursor_ = std::move(top.cursor);
                 const int32_t taken = top.taken;
@@ -149,15 +186,16 @@ private:
     }
     bool Full() const { return maxBlocks_ != 0 && path_.size() >= maxBlocks_; }
 
-    void Report() {
-        if (getenv("WALK_DEBUG")) { fprintf(stderr, "report %zu blocks pos %lld:", path_.size(), (long long)cursor_.Position()); for (size_t k = path_.size() > 20 ? path_.size() - 20 : 0; k < path_.size(); ++k) fprintf(stderr, " %d", path_[k]); fprintf(stderr, "\n"); }
+    // The chain as a result: with no size limit, the two blocks after it as well, where the container's
+    // tail usually lies.
+    std::vector<int32_t> Chain() const {
         std::vector<int32_t> chain = path_;
         if (context_.sizeLimit == 0 && !chain.empty()) {
             const int32_t last = chain.back();
             chain.push_back(last + 1);
             chain.push_back(last + 2);
         }
-        context_.AddResult(chain);
+        return chain;
     }
 
     StreamCursor::Result Try(const StreamCursor& from, int32_t block, const StreamCursor::Judging& judging,
@@ -287,11 +325,12 @@ private:
             // An endless string swallows the blocks after it too: judge by the strings first.
             const bool aStrings = typicalStrings(a), bStrings = typicalStrings(b);
             if (aStrings != bStrings) return aStrings;
+            // Among string tables alike in form, neighbouring strings resemble each other; a table of
+            // another file alike in form has strings of its own.
+            if (a.stringSimilarity != b.stringSimilarity) return a.stringSimilarity > b.stringSimilarity;
             // A block that fits by chance is soon contradicted by the blocks after it on disk: a record
             // boundary the stream does not have, a cell out of order.
             if (a.lookAhead != b.lookAhead) return a.lookAhead > b.lookAhead;
-            // Among string tables alike in form, neighbouring strings resemble each other.
-            if (a.stringSimilarity != b.stringSimilarity) return a.stringSimilarity > b.stringSimilarity;
             // Allocation usually goes on forward from where the last piece ended.
             const bool aForward = a.block > last, bForward = b.block > last;
             if (aForward != bForward) return aForward;
@@ -310,6 +349,8 @@ private:
     size_t maxBlocks_ = 0;
     StreamCursor cursor_;
     std::vector<Frame> stack_;
+    size_t deadEnd_ = 0;               // chain length at the latest dead end
+    std::vector<int32_t> unlikely_;    // a whole stream that leaves too much of the file unexplained
     Next next_ = Next::Advance;
     bool found_ = false;
     uint64_t scans_ = 0;

@@ -21,6 +21,8 @@ public:
     static constexpr int32_t kLookAheadBlocks = 8;  // next blocks on disk tried to rank a piece's start
     static constexpr uint64_t kMaxScans = 3000;     // passes over all blocks one search may make
     static constexpr size_t kMaxResults = 1;        // candidates one search reports
+    // How far back from a dead end a block taken without a choice is doubted, in blocks.
+    static constexpr size_t kDeferredReach = 2;
 
     // `chain` holds the file's blocks up to the one holding the stream's start, which is last;
     // `streamBytes` the stream's bytes in that block (from its start to the block end). Found candidates
