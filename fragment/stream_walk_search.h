@@ -22,7 +22,7 @@ public:
     static constexpr uint64_t kMaxScans = 3000;     // passes over all blocks one search may make
     static constexpr size_t kMaxResults = 1;        // candidates one search reports
     // How far back from a dead end a block taken without a choice is doubted, in blocks.
-    static constexpr size_t kDeferredReach = 2;
+    static constexpr size_t kDeferredReach = 4;
 
     // `chain` holds the file's blocks up to the one holding the stream's start, which is last;
     // `streamBytes` the stream's bytes in that block (from its start to the block end). Found candidates
