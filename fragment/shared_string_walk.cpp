@@ -106,10 +106,7 @@ bool SharedStringWalk::Feed(std::span<const uint8_t> body) {
                 const uint32_t phonetic = (options & 4) != 0 ? LoadU32(header_ + 3 + ((options & 8) != 0 ? 2 : 0)) : 0;
                 charactersLeft_ = LoadU16(header_);
                 wide_ = (options & 1) != 0;
-                // Bytes read at a wrong place in a table often make an endless string, which would let
-                // any bytes after it pass. Real strings longer than a whole record body are rare enough
-                // to be refused.
-                if (charactersLeft_ * (wide_ ? 2u : 1u) > kMaxStringBytes) return false;
+                if (refuseLongStrings_ && charactersLeft_ * (wide_ ? 2u : 1u) > kMaxStringBytes) return false;
                 halfCharacter_ = false;
                 trailerLeft_ = uint64_t(runs) * 4 + phonetic;
                 if (charactersLeft_ > 0)

@@ -19,6 +19,10 @@ public:
     // of this table.
     bool Feed(std::span<const uint8_t> body);
     void Stop() { state_ = State::Off; }
+    // Whether a string longer than a whole record body makes Feed fail (the default). Bytes read at a
+    // wrong place in a table often make such an endless string, which would let any bytes after it pass;
+    // real ones are rare, but they exist.
+    void RefuseLongStrings(bool refuse) { refuseLongStrings_ = refuse; }
     bool Active() const { return state_ != State::Off; }
     // Strings whose every byte the walk has passed: evidence that the bytes fed really are this table's.
     uint32_t StringsEnded() const { return stringsEnded_; }
@@ -45,6 +49,7 @@ private:
     uint8_t counts_[8] {};
     uint32_t stringsLeft_ = 0;
     uint32_t stringsEnded_ = 0;
+    bool refuseLongStrings_ = true;
     static constexpr size_t kTextBytes = 32;  // leading character bytes kept of a string
     std::array<uint8_t, kTextBytes> text_ {};  // of the string being read
     uint8_t textLength_ = 0;

@@ -18,6 +18,7 @@ constexpr uint16_t kMaxUnknownLength = 1792;
 constexpr uint16_t kBoundSheet = 0x0085;
 constexpr uint16_t kDimensions = 0x0200;
 constexpr int32_t kAligningRecords = 2;  // headers at the start of a block that must pass their rules
+constexpr int32_t kMaxImplausible = 2;   // records beyond those that may fail their rules in a strictly judged block
 
 // Records that begin with the row and column of the cell they define.
 bool IsCellRecord(uint16_t type) {
@@ -102,7 +103,10 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
     // fields in ways the rules do not foresee) only counts like an unknown one.
     if (known_ && RecordTypeNames::IsKnown(type_) && !RecordPlausibility::IsPlausible(window_.data(), 0, windowHave_)) {
         if (fedHeaders_ <= kAligningRecords) return false;
-        known_ = false;
+        // Records of one kind come in runs (fonts, formats, conditional formats): one that the rules
+        // find odd is usually followed by more, so they do not count as unknown. A block taken from
+        // anywhere may hold only a few.
+        if (judging.fromAnywhere && ++fedImplausible_ > kMaxImplausible) return false;
     }
     if (known_) {
         ++fedKnown_;
@@ -182,7 +186,9 @@ StreamCursor::Result StreamCursor::Feed(std::span<const uint8_t> bytes, const Ju
     firstHeaderOfFeed_ = true;
     fedStringsEnded_ = 0;
     feedStart_ = position_;
+    strings_.RefuseLongStrings(judging.strictOrder);
     fedHeaders_ = 0;
+    fedImplausible_ = 0;
     if (ended_) return Result::Ends;
     const uint32_t stringsBefore = strings_.StringsEnded();
     strings_.MarkFeed();

@@ -26,15 +26,19 @@ public:
         Ends,       // the stream's last EOF lies in them: what follows it is not part of the stream
     };
 
-    // How strictly a block is judged. A block that lies next on disk is the file's own far more often
-    // than any other, so it is judged by the records' own rules only; a block taken from anywhere else
-    // must also keep the sheet's row and cell order and begin with a record that may follow the last one.
+    // How strictly bytes are judged. A block that lies next on disk is the file's own far more often than
+    // any other; a block taken from anywhere else must also begin with a record that may follow the last
+    // one and may hold only a few records that their rules find odd. Where the row and cell order is
+    // enforced, strings longer than a record body are refused as well: a wrong alignment in a string
+    // table reads as such an endless string.
     struct Judging {
         bool strictOrder = false;
-        const RecordSuccessionTable* succession = nullptr;  // tests the block's first record header
+        const RecordSuccessionTable* succession = nullptr;  // tests the first record header fed
+        bool fromAnywhere = false;
     };
 
-    // Feeds the next bytes of the stream. On Fails the cursor is left in an unspecified state: feed a copy.
+    // Feeds the next bytes of the stream. Records are judged by their type's rules; past the first ones
+    // of the bytes fed, which show that they are aligned, an odd record is let pass. On Fails the cursor is left in an unspecified state: feed a copy.
     Result Feed(std::span<const uint8_t> bytes, const Judging& judging);
 
     // A cheap first look at bytes offered as the continuation, by the next record header alone (when it
@@ -118,6 +122,7 @@ private:
     int32_t fedFirstColumn_ = -1;
     int32_t fedKnown_ = 0;
     int32_t fedHeaders_ = 0;
+    int32_t fedImplausible_ = 0;
     bool fedOutOfOrder_ = false;
     bool fedSheetStart_ = false;
     int32_t fedStringsEnded_ = 0;

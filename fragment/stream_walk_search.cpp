@@ -269,7 +269,7 @@ private:
         ++context_.steps;
         // Inside a record body that cannot be judged, any block would do: the piece is not findable.
         if (!cursor_.AtRecordStart() && cursor_.BodyLeft() >= uint32_t(b_) && !cursor_.JudgesBody()) return false;
-        const StreamCursor::Judging strict {true, &context_.table};
+        const StreamCursor::Judging strict {true, &context_.table, true};
         const int32_t count = blocks_.BlockCount();
         for (int32_t i = 0; i < count; ++i) {
             if (Used(i) || i == skip) continue;
