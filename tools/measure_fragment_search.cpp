@@ -147,10 +147,11 @@ std::string LayoutOf(const nlohmann::json& file, int32_t blockBytes) {
     if (file.value("inMiniStream", false)) return "stream in mini stream";
     if (!file.contains("streamOffset") || file["streamOffset"].is_null()) return "no workbook stream";
     const int64_t offset = file["streamOffset"].get<int64_t>();
-    // A stream at 512 or 1536 bytes into the file is where the seed looks first; any other start is
-    // found through the document's directory (or in its first block), which the row shows apart.
-    if (offset != 512 && offset != 1536) return "stream starts elsewhere";
+    // The search follows a stream laid out in file order only, wherever it starts.
     if (!file.value("streamContiguous", true)) return "non-contiguous stream";
+    // A stream at 512 or 1536 bytes into the file is where the seed looks first; any other start is
+    // found through the document's directory (or in its first block), which this row shows apart.
+    if (offset != 512 && offset != 1536) return "stream starts elsewhere";
     const int64_t size = file["size"].get<int64_t>();
     const int64_t streamEnd = size - file.value("tailBytes", int64_t(0));
     const int64_t coveredEnd = (streamEnd + blockBytes - 1) / blockBytes * blockBytes + 2 * int64_t(blockBytes);
