@@ -37,13 +37,16 @@ public:
         GuessStreamFromSearch();
         RecheckFoundClusters();
         int32_t last = list_.back();
+        bool relearn = true;
         while (uint64_t(list_.size()) < clusters_) {
             const uint64_t cluster = list_.size();
-            LearnRoles();
+            // Only a placed table, DIFAT or directory sector tells more about the sectors after it.
+            if (relearn) LearnRoles();
             int32_t next = nextFree_(last);
             while (next >= 0 && used_.contains(next)) next = nextFree_(next);
             int32_t chosen = next;
-            if (Predictable(cluster) && !(next >= 0 && Agrees(cluster, blocks_.GetBlock(next)))) {
+            relearn = Predictable(cluster);
+            if (relearn && !(next >= 0 && Agrees(cluster, blocks_.GetBlock(next)))) {
                 const int32_t found = FindAgreeing(cluster, last);
                 if (found >= 0) chosen = found;
             }
@@ -55,12 +58,13 @@ public:
     }
 
 private:
-    // A search result ends a little after the workbook stream with the blocks that follow on disk; where
-    // they hold table or directory sectors and disagree with them while another free block agrees, the
-    // file's piece broke there: that block replaces them, and the clusters after it are taken anew.
+    // A search result ends with the two blocks that follow the stream's last block on disk; where they
+    // hold table or directory sectors and disagree with them while another free block agrees, the file's
+    // piece broke there: that block replaces them, and the clusters after it are taken anew. The blocks
+    // before them hold the stream the search followed and stay.
     void RecheckFoundClusters() {
         LearnRoles();
-        for (size_t cluster = 1; cluster < list_.size(); ++cluster) {
+        for (size_t cluster = std::max<size_t>(list_.size(), 3) - 2; cluster < list_.size(); ++cluster) {
             if (!Predictable(cluster) || Agrees(cluster, blocks_.GetBlock(list_[cluster]))) continue;
             const int32_t found = FindAgreeing(cluster, list_[cluster - 1]);
             if (found < 0) continue;

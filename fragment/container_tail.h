@@ -23,9 +23,9 @@ using NextFreeBlock = std::function<int32_t(int32_t block)>;
 // `size` in blocks: each cluster whose contents the document's structures predict takes the disk-next
 // free block when it agrees with them, else the first free block that does (one pass over the free
 // blocks), else the disk-next one; every other cluster takes the disk-next free block. Stops early when
-// no free block follows. Clusters of the list after the first that hold predicted sectors are checked
-// the same way: the list ends a little after the stream with blocks taken from disk order, and the
-// first of them that disagrees while a free block agrees is replaced, the clusters after it taken anew.
+// no free block follows. The list's last two clusters are checked the same way first: a search result
+// ends with two blocks taken in disk order after the stream, and the first of them that disagrees while
+// a free block agrees is replaced, the clusters after it taken anew.
 // False, with the list unchanged, when `header` (the document's first 512 bytes) is not a
 // compound-document header.
 bool CompleteContainerTail(BlockSource& blocks, const NextFreeBlock& nextFree, std::span<const uint8_t> header,
