@@ -8,6 +8,7 @@
 #include "app/result_node.h"
 #include "app/strings.h"
 #include "fragment/block_store.h"
+#include "fragment/container_tail.h"
 #include "fragment/fragment_search.h"
 #include "fragment/search_context.h"
 #include "fragment/workbook_stream_seed.h"
@@ -124,7 +125,7 @@ private:
         folder->flags = ResultNodeFlags::FragmentResult;
         const int32_t perBlock = store_.SectorsPerBlock();
         for (size_t n = 0; n < results.size(); ++n) {
-            store_.ExtendToSize(results[n], job_.sizeLimit);
+            CompleteFragmentResult(store_, results[n], job_.sizeLimit);
             auto file = std::make_unique<ResultNode>(ResultNodeKind::File, CandidateName(job_.baseName, n + 1));
             file->flags = ResultNodeFlags::FragmentResult;
             file->sectors.reserve(results[n].size() * size_t(perBlock));

@@ -232,19 +232,26 @@ uint64_t BlockStore::SectorOfBlock(int32_t index) const {
     return uint64_t(firstSector_) + uint64_t(index - 2) * uint64_t(sectorsPerBlock_);
 }
 
-void BlockStore::ExtendToSize(std::vector<int32_t>& blocks, uint64_t size) const {
+int32_t BlockStore::NextFreeBlock(int32_t block) const {
     constexpr int32_t kMaxOwnedRun = 64;
+    int32_t next = std::max(block + 1, 2);
+    int32_t owned = 0;
+    while (next < blockCount_ && IsAllocated(next) && owned < kMaxOwnedRun) {
+        ++next;
+        ++owned;
+    }
+    if (next >= blockCount_ || IsAllocated(next)) return -1;
+    return next;
+}
+
+void BlockStore::ExtendToSize(std::vector<int32_t>& blocks, uint64_t size) const {
     const uint64_t b = uint64_t(BlockBytes());
     if (size == 0 || blocks.empty() || b == 0) return;
-    int32_t next = blocks.back() + 1;
+    int32_t last = blocks.back();
     while (uint64_t(blocks.size()) * b < size) {
-        int32_t owned = 0;
-        while (next < blockCount_ && IsAllocated(next) && owned < kMaxOwnedRun) {
-            ++next;
-            ++owned;
-        }
-        if (next >= blockCount_ || IsAllocated(next)) return;
-        blocks.push_back(next++);
+        last = NextFreeBlock(last);
+        if (last < 0) return;
+        blocks.push_back(last);
     }
 }
 

@@ -1,22 +1,128 @@
 #include "fragment/workbook_stream_seed.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <span>
 
+#include "common/little_endian.h"
 #include "fragment/block_source.h"
+#include "fragment/compound_layout.h"
 
 namespace tabulon {
 namespace {
 
 constexpr uint8_t kSignature[4] = {0xD0, 0xCF, 0x11, 0xE0};
 constexpr uint8_t kBof[4] = {0x09, 0x08, 0x10, 0x00};
+// A BIFF8 BOF record that opens workbook globals: version 0x0600, substream type 0x0005.
+constexpr uint8_t kGlobalsBof[8] = {0x09, 0x08, 0x10, 0x00, 0x00, 0x06, 0x05, 0x00};
+constexpr uint32_t kMaxDirectorySectors = 64;  // the workbook entry is near the directory's start
+constexpr int32_t kMaxSeedBlocks = 4096;       // blocks from the document's first to the stream's
 
+bool HasAt(std::span<const uint8_t> data, size_t offset, const uint8_t* bytes, size_t count) {
+    return data.size() >= offset + count && std::memcmp(data.data() + offset, bytes, count) == 0;
+}
 bool HasAt(std::span<const uint8_t> data, size_t offset, const uint8_t (&bytes)[4]) {
-    return data.size() >= offset + 4 && std::memcmp(data.data() + offset, bytes, 4) == 0;
+    return HasAt(data, offset, bytes, 4);
 }
 
 bool StartsWithBof(BlockSource& blocks, int32_t index) { return HasAt(blocks.GetBlock(index), 0, kBof); }
+
+struct StreamStart {
+    int32_t block = -1;
+    int32_t offset = 0;
+};
+
+// The places where a compound document puts its workbook stream when that is its first stream.
+StreamStart AtFixedPlaces(BlockSource& blocks, int32_t g, int32_t sectorsPerBlock) {
+    if (sectorsPerBlock == 1) {
+        if (StartsWithBof(blocks, g + 1)) return {g + 1, 0};
+        if (StartsWithBof(blocks, g + 3)) return {g + 3, 0};
+    } else if (sectorsPerBlock == 2) {
+        if (HasAt(blocks.GetBlock(g), 512, kBof)) return {g, 512};
+        if (HasAt(blocks.GetBlock(g + 1), 512, kBof)) return {g + 1, 512};
+    } else {
+        const auto first = blocks.GetBlock(g);
+        if (HasAt(first, 512, kBof)) return {g, 512};
+        if (HasAt(first, 1536, kBof)) return {g, 1536};
+    }
+    return {};
+}
+
+// The document's bytes read as if it lay contiguously from block g, as its first piece does.
+class ContiguousView {
+public:
+    ContiguousView(BlockSource& blocks, int32_t g) : blocks_(blocks), g_(g), b_(blocks.BlockBytes()) {}
+
+    // The block holding file offset `offset`; -1 past the source's end.
+    int32_t BlockAt(uint64_t offset) const {
+        const uint64_t block = uint64_t(g_) + offset / uint64_t(b_);
+        return block < uint64_t(blocks_.BlockCount()) ? int32_t(block) : -1;
+    }
+
+    // Copies `out.size()` bytes from `offset`, which must not cross a 512-byte boundary.
+    bool Read(uint64_t offset, std::span<uint8_t> out) {
+        const int32_t block = BlockAt(offset);
+        if (block < 0) return false;
+        const auto data = blocks_.GetBlock(block);
+        const size_t at = size_t(offset % uint64_t(b_));
+        if (data.size() < size_t(b_) || at + out.size() > size_t(b_)) return false;
+        std::copy_n(data.begin() + long(at), out.size(), out.begin());
+        return true;
+    }
+
+private:
+    BlockSource& blocks_;
+    const int32_t g_;
+    const int32_t b_;
+};
+
+// The workbook stream's start as the directory gives it, the directory and the stream's first sector
+// being read where a contiguous document puts them.
+StreamStart ThroughDirectory(BlockSource& blocks, int32_t g) {
+    const auto first = blocks.GetBlock(g);
+    std::array<uint8_t, 512> header {};
+    if (first.size() < header.size()) return {};
+    std::copy_n(first.begin(), header.size(), header.begin());
+    CompoundLayout layout;
+    if (!ReadCompoundLayout(header, layout)) return {};
+
+    ContiguousView view(blocks, g);
+    const uint32_t entriesPerSector = layout.sectorBytes / kCompoundEntryBytes;
+    uint32_t sector = layout.firstDirectorySector;
+    std::array<uint8_t, kCompoundEntryBytes> entry {};
+    for (uint32_t visited = 0; visited < kMaxDirectorySectors; ++visited) {
+        for (uint32_t i = 0; i < entriesPerSector; ++i) {
+            if (!view.Read(layout.OffsetOf(sector) + uint64_t(i) * kCompoundEntryBytes, entry)) return {};
+            CompoundEntry parsed;
+            if (!IsDirectoryRun(entry, visited == 0 && i == 0) || !ReadCompoundEntry(entry, parsed)) return {};
+            if (!IsWorkbookStreamEntry(entry, parsed) || parsed.size < layout.miniStreamCutoff) continue;
+            const uint64_t offset = layout.OffsetOf(parsed.startSector);
+            const int32_t block = view.BlockAt(offset);
+            const int32_t within = int32_t(offset % uint64_t(blocks.BlockBytes()));
+            if (block < 0 || !HasAt(blocks.GetBlock(block), size_t(within), kBof)) return {};
+            return {block, within};
+        }
+        // The next directory sector, from the allocation table sector that covers this one.
+        const uint32_t fatIndex = sector / layout.EntriesPerSector();
+        if (fatIndex >= CompoundLayout::kHeaderFatEntries || fatIndex >= layout.fatSectorCount) return {};
+        std::array<uint8_t, 4> next {};
+        const uint64_t at = layout.OffsetOf(layout.headerFatSectors[fatIndex]) + 4 * uint64_t(sector % layout.EntriesPerSector());
+        if (!view.Read(at, next)) return {};
+        sector = LoadU32(next.data());
+        if (sector >= kCompoundDifatSector) return {};
+    }
+    return {};
+}
+
+// A workbook-globals BOF at a sector boundary of block g after the header: the stream follows a small
+// one in the document's first block, whose directory lies in a piece of its own.
+StreamStart InFirstBlock(BlockSource& blocks, int32_t g) {
+    const auto first = blocks.GetBlock(g);
+    for (size_t at = 512; at + 512 <= first.size(); at += 512)
+        if (HasAt(first, at, kGlobalsBof, sizeof kGlobalsBof)) return {g, int32_t(at)};
+    return {};
+}
 
 }  // namespace
 
@@ -26,38 +132,18 @@ bool FindWorkbookStreamSeed(BlockSource& blocks, int32_t g, int32_t sectorsPerBl
     if (g < 2 || sectorsPerBlock < 1 || b != sectorsPerBlock * 512) return false;
     if (!HasAt(blocks.GetBlock(g), 0, kSignature)) return false;
 
-    int32_t streamBlock = -1;
-    int32_t offset = 0;
-    if (sectorsPerBlock == 1) {
-        if (StartsWithBof(blocks, g + 1))
-            streamBlock = g + 1;
-        else if (StartsWithBof(blocks, g + 3))
-            streamBlock = g + 3;
-    } else if (sectorsPerBlock == 2) {
-        offset = 512;
-        if (HasAt(blocks.GetBlock(g), 512, kBof))
-            streamBlock = g;
-        else if (HasAt(blocks.GetBlock(g + 1), 512, kBof))
-            streamBlock = g + 1;
-    } else {
-        const auto first = blocks.GetBlock(g);
-        streamBlock = g;
-        if (HasAt(first, 512, kBof))
-            offset = 512;
-        else if (HasAt(first, 1536, kBof))
-            offset = 1536;
-        else
-            streamBlock = -1;
-    }
-    if (streamBlock < 0) return false;
+    StreamStart start = AtFixedPlaces(blocks, g, sectorsPerBlock);
+    if (start.block < 0) start = ThroughDirectory(blocks, g);
+    if (start.block < 0) start = InFirstBlock(blocks, g);
+    if (start.block < 0 || start.block - g >= kMaxSeedBlocks) return false;
 
     // Read last, so that the data stay valid whatever the source keeps of earlier reads.
-    const auto data = blocks.GetBlock(streamBlock);
+    const auto data = blocks.GetBlock(start.block);
     if (data.size() < size_t(b)) return false;
-    for (int32_t block = g; block <= streamBlock; ++block) out.chain.Append(block);
-    out.data.assign(data.begin() + offset, data.end());
-    out.length = b - offset;
-    out.streamBlock = streamBlock;
+    for (int32_t block = g; block <= start.block; ++block) out.chain.Append(block);
+    out.data.assign(data.begin() + start.offset, data.end());
+    out.length = b - start.offset;
+    out.streamBlock = start.block;
     return true;
 }
 

@@ -22,8 +22,12 @@ struct WorkbookStreamSeed {
 // Looks for a BOF record of a BIFF8 stream (09 08 10 00) at the places a compound document puts its
 // workbook stream when that is its first stream: with 1 sector per block at the start of block g+1 or
 // g+3; with 2 at offset 512 of block g or of block g+1; with more at offset 512 or 1536 of block g.
+// When none stands there, the document's directory is read where a contiguous first piece puts it
+// (its first sector at file offset (s + 1) x 512, so in block g + offset / B) and its "Workbook" or
+// "Book" stream entry gives the stream's start. When the directory is not there either, the first
+// workbook-globals BOF at a 512-byte boundary of block g after the header is taken.
 // Block g must begin with the compound-document signature. False when it does not, when a block
-// needed is not offered, or when no BOF stands at those places.
+// needed is not offered, or when no BOF is found by these means.
 bool FindWorkbookStreamSeed(BlockSource& blocks, int32_t g, int32_t sectorsPerBlock, WorkbookStreamSeed& out);
 
 }  // namespace tabulon

@@ -49,6 +49,7 @@
 
 #include "common/little_endian.h"
 #include "fragment/block_store.h"
+#include "fragment/container_tail.h"
 #include "fragment/fragment_search.h"
 #include "fragment/record_succession_table.h"
 #include "fragment/search_context.h"
@@ -97,10 +98,9 @@ public:
     }
 
     // A candidate as the fragment-scan worker saves it: when it is shorter than the file's recorded
-    // size, the free blocks that follow it on disk are added up to that size, passing over short runs of
-    // blocks that live files own.
-    std::vector<int32_t> AsSaved(std::vector<int32_t> blocks, uint64_t size) const {
-        store_.ExtendToSize(blocks, size);
+    // size, it is completed with the rest of its compound document.
+    std::vector<int32_t> AsSaved(std::vector<int32_t> blocks, uint64_t size) {
+        CompleteFragmentResult(store_, blocks, size);
         return blocks;
     }
 
@@ -166,10 +166,11 @@ std::string LayoutOf(const nlohmann::json& file, int32_t blockBytes) {
     if (file.value("inMiniStream", false)) return "stream in mini stream";
     if (!file.contains("streamOffset") || file["streamOffset"].is_null()) return "no workbook stream";
     const int64_t offset = file["streamOffset"].get<int64_t>();
-    // The worker looks for the stream's first record 512 or 1536 bytes into the file only.
-    const bool seedable = offset == 512 || offset == 1536;
-    if (!seedable) return "stream starts elsewhere";
+    // The search follows a stream laid out in file order only, wherever it starts.
     if (!file.value("streamContiguous", true)) return "non-contiguous stream";
+    // A stream at 512 or 1536 bytes into the file is where the seed looks first; any other start is
+    // found through the document's directory (or in its first block), which this row shows apart.
+    if (offset != 512 && offset != 1536) return "stream starts elsewhere";
     const int64_t size = file["size"].get<int64_t>();
     const int64_t streamEnd = size - file.value("tailBytes", int64_t(0));
     const int64_t coveredEnd = (streamEnd + blockBytes - 1) / blockBytes * blockBytes + 2 * int64_t(blockBytes);

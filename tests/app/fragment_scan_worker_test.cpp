@@ -110,6 +110,45 @@ TEST_F(FragmentScanWorkerTest, ADeletedWorkbookWrittenAroundALiveFileIsRebuilt) 
     }
 }
 
+// The workbook's first piece ends with its stream; its allocation table and directory went after a live
+// file, and the blocks right after the first piece belong to another deleted file. Taking the blocks
+// that follow on disk would save that file's bytes as the workbook's table; the candidate is completed
+// with the piece that agrees with the workbook's header instead.
+TEST_F(FragmentScanWorkerTest, ATailBrokenOffAfterTheStreamIsCompletedFromItsOwnPiece) {
+    ASSERT_TRUE(test::MakeWorkbook(temp.File("book.xls"), 300, 6, 1, 5));
+    const Bytes book = test::ReadFileBytes(temp.File("book.xls"));
+    // xlwt writes the stream from sector 0, then the allocation table: the first piece is the header and
+    // the stream, one 512-byte cluster each.
+    const uint32_t fatSector = uint32_t(book[76]) | uint32_t(book[77]) << 8 | uint32_t(book[78]) << 16 | uint32_t(book[79]) << 24;
+    const size_t streamClusters = fatSector + 1;
+    ASSERT_LT(streamClusters, book.size() / 512);
+    MtoolsImage image(temp.File("tail.img"));
+    ASSERT_TRUE(image.Create(MtoolsImage::Format::Of(16, 16384, 1))) << image.LastOutput();
+    ASSERT_TRUE(image.WriteFile("/hole.bin", test::PatternBytes(512 * streamClusters, 1)));
+    ASSERT_TRUE(image.WriteFile("/other.bin", test::PatternBytes(512 * 40, 2)));
+    ASSERT_TRUE(image.WriteFile("/live.bin", test::PatternBytes(512 * 8, 3)));
+    ASSERT_TRUE(image.DeleteFile("/hole.bin"));
+    ASSERT_TRUE(image.CopyIn(temp.File("book.xls"), "/Book1.xls"));
+    ASSERT_TRUE(image.DeleteFile("/Book1.xls"));
+    ASSERT_TRUE(image.DeleteFile("/other.bin"));
+    Load(image.Path());
+    ASSERT_TRUE(context.fatFound);
+    const ResultNode* deleted = FileNamed(u"Book1.xls");
+    ASSERT_NE(deleted, nullptr);
+
+    ResultNode* folder = nullptr;
+    ASSERT_EQ(Scan(*deleted, folder), FragmentScanOutcome::CandidatesFound);
+    ASSERT_NE(folder, nullptr);
+    bool found = false;
+    for (size_t n = 0; n < folder->children.size(); ++n) {
+        const SaveFileOutcome saved = SaveFile(*folder->children[n], image.Path(), temp.File("t" + std::to_string(n) + ".xls"));
+        ASSERT_EQ(saved.result, SaveResult::Written);
+        const Bytes bytes = test::ReadFileBytes(saved.path);
+        found = found || (bytes.size() >= book.size() && std::equal(book.begin(), book.end(), bytes.begin()));
+    }
+    EXPECT_TRUE(found) << folder->children.size() << " candidates, none is the workbook";
+}
+
 TEST_F(FragmentScanWorkerTest, FilesThatCannotBeScannedAddNothing) {
     ASSERT_TRUE(test::MakeWorkbook(temp.File("book.xls"), 300, 4, 1, 3));
     MtoolsImage image(temp.File("stick.img"));

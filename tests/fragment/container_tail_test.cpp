@@ -1,0 +1,130 @@
+#include "fragment/container_tail.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <random>
+
+#include "common/little_endian.h"
+#include "support/memory_block_source.h"
+#include "support/test_environment.h"
+
+namespace tabulon {
+namespace {
+
+using test::MemoryBlockSource;
+
+// Every offered block counts as free; the disk-next one is the next offered index.
+NextFreeBlock NextOffered(MemoryBlockSource& source) {
+    return [&source](int32_t block) {
+        for (int32_t next = block + 1; next < source.BlockCount(); ++next)
+            if (!source.GetBlock(next).empty()) return next;
+        return -1;
+    };
+}
+
+// The document's allocation table, read from the sectors its header names (512-byte sectors).
+std::vector<uint32_t> AllocationTable(const std::vector<uint8_t>& file) {
+    std::vector<uint32_t> fat;
+    const uint32_t count = LoadU32(file.data() + 44);
+    for (uint32_t i = 0; i < count && i < 109; ++i) {
+        const uint64_t at = (uint64_t(LoadU32(file.data() + 76 + 4 * i)) + 1) * 512;
+        for (uint32_t j = 0; j < 128 && at + 4 * j + 4 <= file.size(); ++j) fat.push_back(LoadU32(file.data() + at + 4 * j));
+    }
+    return fat;
+}
+
+std::vector<uint8_t> RandomBlock(int32_t b, uint32_t seed) {
+    std::mt19937 random(seed);
+    std::vector<uint8_t> block(static_cast<size_t>(b));
+    for (auto& byte : block) byte = uint8_t(random());
+    return block;
+}
+
+std::vector<int32_t> BlockRun(int32_t first, int32_t count) {
+    std::vector<int32_t> run(static_cast<size_t>(count));
+    std::iota(run.begin(), run.end(), first);
+    return run;
+}
+
+// An xlwt workbook keeps its allocation table and directory after the stream. The file breaks right
+// before the table: the search's result ends with two blocks of another workbook that follow the first
+// piece on disk, and the second piece lies far away.
+TEST(ContainerTail, TailCutIntoTwoPiecesIsPutBack) {
+    test::TempDir dir;
+    ASSERT_TRUE(test::MakeWorkbook(dir.File("book.xls"), 400, 6, 1, 3));
+    ASSERT_TRUE(test::MakeWorkbook(dir.File("other.xls"), 380, 6, 1, 4));
+    const auto file = test::ReadFileBytes(dir.File("book.xls"));
+    const auto other = test::ReadFileBytes(dir.File("other.xls"));
+    for (const int32_t b : {512, 2048}) {
+        SCOPED_TRACE("block " + std::to_string(b));
+        const int32_t clusters = int32_t((file.size() + size_t(b) - 1) / size_t(b));
+        const uint32_t fatSector = LoadU32(file.data() + 76);
+        const int32_t cut = int32_t((uint64_t(fatSector) + 1) * 512 / uint64_t(b));  // the table's cluster
+        ASSERT_GT(cut, 3);
+        ASSERT_LT(cut, clusters);
+
+        MemoryBlockSource source(b, 4000);
+        source.PutRun(10, std::span(file).first(size_t(cut) * size_t(b)));
+        // The other workbook's tail follows the first piece on disk, with table and directory sectors of
+        // its own at other positions.
+        const size_t otherCut = other.size() / size_t(b) * size_t(b) - size_t(clusters - cut) * size_t(b);
+        source.PutRun(10 + cut, std::span(other).subspan(otherCut));
+        source.PutRun(3000, std::span(file).subspan(size_t(cut) * size_t(b)));
+
+        std::vector<int32_t> found = BlockRun(10, cut + 2);  // the stream, then two blocks in disk order
+        const auto header = source.GetBlock(10);
+        const std::vector<uint8_t> headerCopy(header.begin(), header.begin() + 512);
+        ASSERT_TRUE(CompleteContainerTail(source, NextOffered(source), headerCopy, file.size(), found));
+
+        std::vector<int32_t> expected = BlockRun(10, cut);
+        for (int32_t block : BlockRun(3000, clusters - cut)) expected.push_back(block);
+        EXPECT_EQ(found, expected);
+    }
+}
+
+// An Excel-written file keeps its table and first directory sector before the stream; after it come
+// other streams, whose bytes nothing predicts, and a last directory sector. A break among those bytes
+// leaves them to the blocks that follow on disk; the directory sector is still found.
+TEST(ContainerTail, UnpredictableTailTakesTheFollowingBlocks) {
+    const std::string corpus = test::CorpusDir();
+    ASSERT_FALSE(corpus.empty());
+    const auto file = test::ReadFileBytes(corpus + "/libxls__fuzz_corpus_dates-leap-year-1900-xls.xls");
+    ASSERT_GT(file.size(), 40000u);
+    const auto fat = AllocationTable(file);
+    uint32_t lastDirectory = LoadU32(file.data() + 48);
+    while (lastDirectory < fat.size() && fat[lastDirectory] < 0xFFFFFFF0u) lastDirectory = fat[lastDirectory];
+    const int32_t b = 512;
+    const int32_t clusters = int32_t(file.size() / size_t(b));
+    const int32_t directoryCluster = int32_t(lastDirectory) + 1;
+    ASSERT_GT(directoryCluster, 60) << "the directory's last sector lies after the other streams";
+    const int32_t cut = 50;  // among the other streams' bytes
+
+    MemoryBlockSource source(b, 4000);
+    source.PutRun(10, std::span(file).first(size_t(cut) * size_t(b)));
+    for (int32_t i = 0; i < clusters; ++i) source.Put(10 + cut + i, RandomBlock(b, uint32_t(i)));
+    source.PutRun(2000, std::span(file).subspan(size_t(cut) * size_t(b)));
+
+    std::vector<int32_t> found = BlockRun(10, 40);  // the stream and two blocks after it
+    const auto header = source.GetBlock(10);
+    const std::vector<uint8_t> headerCopy(header.begin(), header.begin() + 512);
+    ASSERT_TRUE(CompleteContainerTail(source, NextOffered(source), headerCopy, file.size(), found));
+    ASSERT_EQ(found.size(), size_t(clusters));
+
+    std::vector<int32_t> expected = BlockRun(10, directoryCluster);  // the blocks in disk order up to the directory
+    expected.push_back(2000 + directoryCluster - cut);          // the directory sector, from the second piece
+    for (int32_t c = directoryCluster + 1; c < clusters; ++c) expected.push_back(2000 + c - cut);
+    EXPECT_EQ(found, expected);
+}
+
+TEST(ContainerTail, WithoutACompoundHeaderTheListIsLeftAlone) {
+    MemoryBlockSource source(512, 100);
+    for (int32_t i = 10; i < 20; ++i) source.Put(i, RandomBlock(512, uint32_t(i)));
+    std::vector<int32_t> found = {10, 11};
+    const std::vector<uint8_t> header = RandomBlock(512, 99);
+    EXPECT_FALSE(CompleteContainerTail(source, NextOffered(source), header, 5000, found));
+    EXPECT_EQ(found, std::vector<int32_t>({10, 11}));
+}
+
+}  // namespace
+}  // namespace tabulon

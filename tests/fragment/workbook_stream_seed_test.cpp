@@ -1,0 +1,110 @@
+#include "fragment/workbook_stream_seed.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "support/memory_block_source.h"
+#include "support/test_environment.h"
+
+namespace tabulon {
+namespace {
+
+using test::MemoryBlockSource;
+
+constexpr uint8_t kGlobalsBof[8] = {0x09, 0x08, 0x10, 0x00, 0x00, 0x06, 0x05, 0x00};
+
+std::vector<uint8_t> CorpusFile(const std::string& name) {
+    const std::string dir = test::CorpusDir();
+    EXPECT_FALSE(dir.empty()) << "the workbook corpus is missing";
+    const auto bytes = test::ReadFileBytes(dir + "/" + name);
+    EXPECT_FALSE(bytes.empty()) << name;
+    return bytes;
+}
+
+// Corpus files whose workbook stream follows other streams; the offsets are the stream's start sector
+// from the directory as python3-olefile reads it, (sector + 1) x 512.
+struct StreamElsewhere {
+    const char* name;
+    int64_t streamOffset;
+};
+constexpr StreamElsewhere kStreamsElsewhere[] = {
+    {"parseexcel__t_excel_files_pers-protected.xls", 2560}, {"poi__51670.xls", 5632}, {"poi__54500.xls", 7680},
+    {"poi__61300.xls", 38400},
+};
+
+TEST(WorkbookStreamSeed, StreamAfterOtherStreamsIsFoundThroughTheDirectory) {
+    for (const auto& file : kStreamsElsewhere) {
+        const auto bytes = CorpusFile(file.name);
+        ASSERT_GT(int64_t(bytes.size()), file.streamOffset) << file.name;
+        ASSERT_TRUE(std::equal(kGlobalsBof, kGlobalsBof + 8, bytes.begin() + file.streamOffset)) << file.name;
+        for (const int32_t b : {512, 2048, 4096}) {
+            SCOPED_TRACE(std::string(file.name) + ", block " + std::to_string(b));
+            MemoryBlockSource source(b, 2000);
+            source.PutRun(10, bytes);
+            WorkbookStreamSeed seed;
+            ASSERT_TRUE(FindWorkbookStreamSeed(source, 10, b / 512, seed));
+            const int32_t streamBlock = 10 + int32_t(file.streamOffset / b);
+            const int32_t within = int32_t(file.streamOffset % b);
+            EXPECT_EQ(seed.streamBlock, streamBlock);
+            EXPECT_EQ(seed.length, b - within);
+            ASSERT_GE(seed.data.size(), size_t(seed.length));
+            EXPECT_TRUE(std::equal(seed.data.begin(), seed.data.begin() + seed.length, bytes.begin() + file.streamOffset));
+            ASSERT_EQ(seed.chain.blocks.size(), size_t(streamBlock - 10 + 1));
+            for (size_t i = 0; i < seed.chain.blocks.size(); ++i) EXPECT_EQ(seed.chain.blocks[i], int32_t(10 + i));
+        }
+    }
+}
+
+TEST(WorkbookStreamSeed, StreamFirstIsStillTakenFromTheFixedPlace) {
+    test::TempDir dir;
+    ASSERT_TRUE(test::MakeWorkbook(dir.File("book.xls"), 200, 4));
+    const auto bytes = test::ReadFileBytes(dir.File("book.xls"));
+    MemoryBlockSource source(4096, 500);
+    source.PutRun(20, bytes);
+    WorkbookStreamSeed seed;
+    ASSERT_TRUE(FindWorkbookStreamSeed(source, 20, 8, seed));
+    EXPECT_EQ(seed.streamBlock, 20);
+    EXPECT_EQ(seed.length, 4096 - 512);
+}
+
+// The directory is not where a contiguous first piece puts it: its block is missing or holds other
+// bytes. A BOF at a sector boundary of the first block is then taken; beyond it nothing is guessed.
+TEST(WorkbookStreamSeed, DirectoryNotInTheExpectedBlock) {
+    const auto bytes = CorpusFile("parseexcel__t_excel_files_pers-protected.xls");  // directory at 1024, stream at 2560
+    ASSERT_GT(bytes.size(), 4096u);
+
+    {  // 4096-byte blocks: the directory's sector in block g holds other bytes, the stream is in block g too.
+        SCOPED_TRACE("damaged directory, stream in the first block");
+        std::vector<uint8_t> damaged = bytes;
+        std::fill(damaged.begin() + 1024, damaged.begin() + 1536, uint8_t(0x5A));
+        MemoryBlockSource source(4096, 100);
+        source.PutRun(10, damaged);
+        WorkbookStreamSeed seed;
+        ASSERT_TRUE(FindWorkbookStreamSeed(source, 10, 8, seed));
+        EXPECT_EQ(seed.streamBlock, 10);
+        EXPECT_EQ(seed.length, 4096 - 2560);
+        EXPECT_EQ(seed.chain.blocks, std::vector<int32_t>({10}));
+    }
+    {  // 512-byte blocks: the directory's block g+2 is not offered; the stream block holds a BOF but no
+       // directory says it belongs to this document.
+        SCOPED_TRACE("directory block missing");
+        MemoryBlockSource source(512, 100);
+        source.PutRun(10, bytes);
+        source.Remove(12);
+        WorkbookStreamSeed seed;
+        EXPECT_FALSE(FindWorkbookStreamSeed(source, 10, 1, seed));
+    }
+    {  // 1024-byte blocks: the directory is found, but the stream's block (g+2) belongs to another file.
+        SCOPED_TRACE("stream block replaced");
+        MemoryBlockSource source(1024, 100);
+        source.PutRun(10, bytes);
+        source.Put(12, std::vector<uint8_t>(1024, 0x33));
+        WorkbookStreamSeed seed;
+        EXPECT_FALSE(FindWorkbookStreamSeed(source, 10, 2, seed));
+    }
+}
+
+}  // namespace
+}  // namespace tabulon
