@@ -17,6 +17,7 @@ constexpr int32_t kMaxUnknownRun = 3;
 constexpr uint16_t kMaxUnknownLength = 1792;
 constexpr uint16_t kBoundSheet = 0x0085;
 constexpr uint16_t kDimensions = 0x0200;
+constexpr uint16_t kChartSubstream = 0x0020;  // the kind field of a chart's BOF
 constexpr int32_t kAligningRecords = 2;  // headers at the start of a block that must pass their rules
 constexpr int32_t kMaxImplausible = 2;   // records beyond those that may fail their rules in a strictly judged block
 
@@ -40,6 +41,14 @@ bool IsCellRecord(uint16_t type) {
     }
 }
 
+bool IsChartRecord(uint16_t type) { return (type & 0xFF00) == 0x1000; }
+
+// Charts are written as runs of their own records (0x10xx), in any order the chart needs; the table of
+// successions, learnt from sample workbooks, cannot list them all.
+bool MayFollow(const RecordSuccessionTable& table, uint16_t last, uint16_t next) {
+    return table.MayFollow(last, next) || IsChartRecord(last) || IsChartRecord(next);
+}
+
 }  // namespace
 
 bool StreamCursor::Complete() const {
@@ -55,7 +64,7 @@ bool StreamCursor::MayContinueWith(std::span<const uint8_t> bytes, const RecordS
     const uint16_t length = LoadU16(bytes.data() + entry + 2);
     if (IsFiller(type) || length > kMaxBody) return false;
     const uint16_t before = headerHave_ == 0 ? previousType_ : type_;
-    return succession == nullptr || succession->MayFollow(before, type);
+    return succession == nullptr || MayFollow(*succession, before, type);
 }
 
 bool StreamCursor::CheckOrder(bool outOfOrder, const Judging& judging) {
@@ -69,7 +78,7 @@ bool StreamCursor::StartRecord(const Judging& judging) {
     type_ = LoadU16(header_.data());
     length_ = LoadU16(header_.data() + 2);
     if (IsFiller(type_) || length_ > kMaxBody) return false;
-    if (firstHeaderOfFeed_ && judging.succession != nullptr && !judging.succession->MayFollow(previousType_, type_))
+    if (firstHeaderOfFeed_ && judging.succession != nullptr && !MayFollow(*judging.succession, previousType_, type_))
         return false;
     firstHeaderOfFeed_ = false;
     ++fedHeaders_;
@@ -95,9 +104,9 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
     const size_t bodyHave = size_t(windowHave_) - 4;
     // Records added to the format later (0x08xx) repeat their own type at the start of their body.
     if (!known_ && (type_ & 0xFF00) == 0x0800 && bodyHave >= 2 && LoadU16(body) == type_) known_ = true;
-    // A chart's records (0x10xx) come in long runs of small records; past a block's first records,
-    // where the alignment is shown, they count as known.
-    if (!known_ && (type_ & 0xFF00) == 0x1000 && fedHeaders_ > kAligningRecords) known_ = true;
+    // A chart's records (0x10xx) come in long runs of small records: inside a chart, and past a block's
+    // first records, where the alignment is shown, they count as known.
+    if (!known_ && IsChartRecord(type_) && (inChart_ || fedHeaders_ > kAligningRecords)) known_ = true;
     // The records that set a block's alignment must pass their type's rules. Further on, a chain of
     // headers that fit already shows the alignment, and a record its rules find odd (real writers fill
     // fields in ways the rules do not foresee) only counts like an unknown one.
@@ -119,6 +128,7 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
 
     if (type_ == kBof) {
         ++bofCount_;
+        inChart_ = bodyHave >= 4 && LoadU16(body + 2) == kChartSubstream;
         if (bofCount_ > 1) {
             if (!sheetListTrusted_ && !sheetListIgnored_ && sheetPositions_ && !sheetPositions_->empty()) {
                 // A writer that lists wrong positions must not lose its file: the list is enforced only
@@ -131,12 +141,17 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
             if (sheetListTrusted_ && nextSheet_ < sheetPositions_->size() &&
                 recordPosition_ == (*sheetPositions_)[nextSheet_])
                 ++nextSheet_;
-            lastRowRecord_ = lastCellRow_ = lastCellColumn_ = -1;
-            fedSheetStart_ = true;
-            sheetRowEnd_ = sheetColumnEnd_ = -1;
+            // A chart inside a sheet has cells of its own (its series' cached values), in an order of
+            // their own; the sheet's order goes on after the chart's EOF.
+            if (!inChart_) {
+                lastRowRecord_ = lastCellRow_ = lastCellColumn_ = -1;
+                fedSheetStart_ = true;
+                sheetRowEnd_ = sheetColumnEnd_ = -1;
+            }
         }
     } else if (type_ == kEof) {
         ++eofCount_;
+        inChart_ = false;
     } else if (type_ == kBoundSheet && bofCount_ == 1) {
         if (bodyHave >= 4) {
             if (!sheetPositions_)
@@ -149,6 +164,8 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
             sheetPositions_->push_back(at);
         }
         ++sheetsListed_;
+    } else if (inChart_) {
+        // Nothing in a chart is held to the sheet's used range or order.
     } else if (type_ == kDimensions && bofCount_ > 1 && bodyHave >= 12) {
         sheetRowEnd_ = LoadU32(body + 4);
         sheetColumnEnd_ = LoadU16(body + 10);
@@ -186,12 +203,17 @@ StreamCursor::Result StreamCursor::Feed(std::span<const uint8_t> bytes, const Ju
     firstHeaderOfFeed_ = true;
     fedStringsEnded_ = 0;
     feedStart_ = position_;
-    strings_.RefuseLongStrings(judging.strictOrder);
     fedHeaders_ = 0;
     fedImplausible_ = 0;
-    if (ended_) return Result::Ends;
-    const uint32_t stringsBefore = strings_.StringsEnded();
+    stringsBeforeFeed_ = strings_.StringsEnded();
     strings_.MarkFeed();
+    return FeedMore(bytes, judging);
+}
+
+StreamCursor::Result StreamCursor::FeedMore(std::span<const uint8_t> bytes, const Judging& judging) {
+    strings_.RefuseLongStrings(judging.strictOrder);
+    if (ended_) return Result::Ends;
+    const uint32_t stringsBefore = stringsBeforeFeed_;
     size_t at = 0;
     const size_t n = bytes.size();
     while (at < n) {

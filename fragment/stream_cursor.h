@@ -41,6 +41,10 @@ public:
     // of the bytes fed, which show that they are aligned, an odd record is let pass. On Fails the cursor is left in an unspecified state: feed a copy.
     Result Feed(std::span<const uint8_t> bytes, const Judging& judging);
 
+    // Feeds more bytes of the same piece, as if they had come with the last Feed (for a piece whose stream
+    // bytes are not all contiguous): what the Fed* queries report covers both.
+    Result FeedMore(std::span<const uint8_t> bytes, const Judging& judging);
+
     // A cheap first look at bytes offered as the continuation, by the next record header alone (when it
     // lies in them): false when they cannot continue the stream, true when they may.
     bool MayContinueWith(std::span<const uint8_t> bytes, const RecordSuccessionTable* succession) const;
@@ -116,12 +120,14 @@ private:
     int64_t sheetRowEnd_ = -1;     // the sheet's used range: rows below, columns below (-1 unknown)
     int32_t sheetColumnEnd_ = -1;
     bool ended_ = false;
+    bool inChart_ = false;  // between a chart's BOF and its EOF
 
     int64_t feedStart_ = 0;  // stream position of the first byte last fed
     int32_t fedFirstRow_ = -1;
     int32_t fedFirstColumn_ = -1;
     int32_t fedKnown_ = 0;
     int32_t fedHeaders_ = 0;
+    uint32_t stringsBeforeFeed_ = 0;
     int32_t fedImplausible_ = 0;
     bool fedOutOfOrder_ = false;
     bool fedSheetStart_ = false;

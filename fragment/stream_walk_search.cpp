@@ -47,30 +47,26 @@ bool HoldsAllocationSector(std::span<const uint8_t> block) {
     return false;
 }
 
-// Feeds a block's stream bytes: all of it, or where that fails, its sectors without one allocation-table
-// sector of the compound document, which some writers place inside the stream's run of sectors (one in
-// every 128 sectors). A block of such sectors only, as a container's tail holds, continues no stream.
+// Feeds a block's stream bytes. Some writers place the compound document's allocation-table sectors
+// inside the stream's run of sectors, one in every 128: such a sector is stepped over (its table entries
+// could otherwise pass as the body of a long record and put the stream out of step). After the stream's
+// end the container's own sectors follow, unread. A block with more than one such sector before the
+// stream ends continues no stream.
 StreamCursor::Result FeedBlock(const StreamCursor& from, std::span<const uint8_t> block,
                                const StreamCursor::Judging& judging, StreamCursor& after) {
     after = from;
-    const auto result = after.Feed(block, judging);
-    if (result != StreamCursor::Result::Fails || block.size() % kCompoundSectorBytes != 0 ||
-        block.size() < 2 * kCompoundSectorBytes)
-        return result;
-    size_t skipped = block.size();
+    if (block.size() % kCompoundSectorBytes != 0 || !HoldsAllocationSector(block)) return after.Feed(block, judging);
+    int skipped = 0;
+    bool first = true;
     for (size_t at = 0; at < block.size(); at += kCompoundSectorBytes) {
-        if (!LooksLikeAllocationSector(block.subspan(at, kCompoundSectorBytes))) continue;
-        if (skipped != block.size()) return result;  // more than one: not a stream's run
-        skipped = at;
-    }
-    if (skipped == block.size()) return result;
-    after = from;
-    StreamCursor::Judging rest = judging;
-    for (size_t at = 0; at < block.size(); at += kCompoundSectorBytes) {
-        if (at == skipped) continue;
-        const auto part = after.Feed(block.subspan(at, kCompoundSectorBytes), rest);
+        const auto sector = block.subspan(at, kCompoundSectorBytes);
+        if (LooksLikeAllocationSector(sector)) {
+            if (++skipped > 1) return StreamCursor::Result::Fails;
+            continue;
+        }
+        const auto part = first ? after.Feed(sector, judging) : after.FeedMore(sector, judging);
+        first = false;
         if (part != StreamCursor::Result::Continues) return part;
-        rest.succession = nullptr;  // only the block's first record header is tested for succession
     }
     return StreamCursor::Result::Continues;
 }
@@ -186,15 +182,12 @@ private:
     }
     bool Full() const { return maxBlocks_ != 0 && path_.size() >= maxBlocks_; }
 
-    // The chain as a result: with no size limit, the two blocks after it as well, where the container's
-    // tail usually lies.
+    // The chain as a result, with the two blocks after it on disk, where the container's tail usually
+    // lies (and which the tail completion checks), as far as the file's recorded size reaches.
     std::vector<int32_t> Chain() const {
         std::vector<int32_t> chain = path_;
-        if (context_.sizeLimit == 0 && !chain.empty()) {
-            const int32_t last = chain.back();
-            chain.push_back(last + 1);
-            chain.push_back(last + 2);
-        }
+        for (int32_t k = 1; k <= 2 && !chain.empty() && (maxBlocks_ == 0 || chain.size() < maxBlocks_); ++k)
+            chain.push_back(path_.back() + k);
         return chain;
     }
 

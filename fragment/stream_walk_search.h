@@ -26,8 +26,8 @@ public:
 
     // `chain` holds the file's blocks up to the one holding the stream's start, which is last;
     // `streamBytes` the stream's bytes in that block (from its start to the block end). Found candidates
-    // go to `context` (each the blocks holding the stream; with no size limit, the two blocks after the
-    // last one as well, where the container's tail usually lies). Scans count as steps of the context.
+    // go to `context`: each the blocks holding the stream and the two blocks after the last one on disk,
+    // where the container's tail usually lies, within the size limit. Scans count as steps of the context.
     static void Run(SearchContext& context, const std::vector<int32_t>& chain, std::span<const uint8_t> streamBytes);
 };
 
