@@ -10,22 +10,32 @@ constexpr uint32_t kFirstMark = 0xFFFFFFFC;   // master-table sector, table sect
 constexpr uint32_t kMaxSector = 0x00800000;
 constexpr int kEntries = 128;
 constexpr int kChainedEnough = 64;  // entries that chain to the next sector, of a table inside a stream
+constexpr int kFreeEnough = 16;     // free entries at the end of the table's last sector
+constexpr uint32_t kFree = 0xFFFFFFFF;
 
 }  // namespace
 
 bool LooksLikeAllocationSector(std::span<const uint8_t> sector) {
     if (sector.size() < kCompoundSectorBytes) return false;
     int chained = 0;
+    int freeSuffix = 0;  // free entries from the last used one to the end
     uint32_t previous = kFirstMark;
     for (int j = 0; j < kEntries; ++j) {
         const uint32_t entry = LoadU32(sector.data() + 4 * j);
-        if (entry < kFirstMark) {
-            if (entry >= kMaxSector) return false;
-            if (previous < kFirstMark && entry == previous + 1) ++chained;
+        if (entry == kFree) {
+            ++freeSuffix;
+        } else {
+            freeSuffix = 0;
+            if (entry < kFirstMark) {
+                if (entry >= kMaxSector) return false;
+                if (previous < kFirstMark && entry == previous + 1) ++chained;
+            }
         }
         previous = entry;
     }
-    return chained >= kChainedEnough;
+    // The table's last sector describes the end of the file: its chains stop where the free entries begin.
+    const int used = kEntries - freeSuffix;
+    return chained >= kChainedEnough || (freeSuffix >= kFreeEnough && used > 0 && chained * 2 >= used);
 }
 
 }  // namespace tabulon

@@ -68,10 +68,7 @@ bool StreamCursor::MayContinueWith(std::span<const uint8_t> bytes, const RecordS
 }
 
 bool StreamCursor::CheckOrder(bool outOfOrder, const Judging& judging) {
-    if (!outOfOrder) return true;
-    if (judging.strictOrder) return false;
-    fedOutOfOrder_ = true;
-    return true;
+    return !outOfOrder || !judging.strictOrder;
 }
 
 bool StreamCursor::StartRecord(const Judging& judging) {
@@ -198,7 +195,6 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
 StreamCursor::Result StreamCursor::Feed(std::span<const uint8_t> bytes, const Judging& judging) {
     fedFirstRow_ = fedFirstColumn_ = -1;
     fedKnown_ = 0;
-    fedOutOfOrder_ = false;
     fedSheetStart_ = false;
     firstHeaderOfFeed_ = true;
     fedStringsEnded_ = 0;

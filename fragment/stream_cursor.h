@@ -38,7 +38,8 @@ public:
     };
 
     // Feeds the next bytes of the stream. Records are judged by their type's rules; past the first ones
-    // of the bytes fed, which show that they are aligned, an odd record is let pass. On Fails the cursor is left in an unspecified state: feed a copy.
+    // of the bytes fed, which show that they are aligned, an odd record is let pass. On Fails the cursor
+    // is left in an unspecified state: feed a copy.
     Result Feed(std::span<const uint8_t> bytes, const Judging& judging);
 
     // Feeds more bytes of the same piece, as if they had come with the last Feed (for a piece whose stream
@@ -57,7 +58,6 @@ public:
     uint32_t BodyLeft() const { return bodyLeft_; }
     // Whether bytes inside the current record's body can be judged: the shared-string table's strings.
     bool JudgesBody() const { return strings_.Active(); }
-    bool Ended() const { return ended_; }
 
     // The first cell record of the bytes last fed, before any new sheet: -1 when there was none.
     int32_t FedFirstCellRow() const { return fedFirstRow_; }
@@ -73,10 +73,6 @@ public:
     int32_t FedStringsEnded() const { return fedStringsEnded_; }
     // How much the first string begun and ended in the bytes last fed resembles the last one before them.
     int32_t FedStringSimilarity() const { return strings_.SimilarityToMarked(); }
-    // Whether a new sheet began in the bytes last fed (its cells are not compared with the chain's).
-    bool FedSheetStart() const { return fedSheetStart_; }
-    // Whether the bytes last fed broke the row and cell order (only counted when it is not enforced).
-    bool FedOutOfOrder() const { return fedOutOfOrder_; }
 
 private:
     static constexpr size_t kWindow = 320;  // bytes of a record kept for judging it
@@ -129,8 +125,7 @@ private:
     int32_t fedHeaders_ = 0;
     uint32_t stringsBeforeFeed_ = 0;
     int32_t fedImplausible_ = 0;
-    bool fedOutOfOrder_ = false;
-    bool fedSheetStart_ = false;
+    bool fedSheetStart_ = false;  // a new sheet began in the bytes fed: its cells are not the chain's
     int32_t fedStringsEnded_ = 0;
     int64_t stringBytes_ = 0;  // body bytes of the shared-string table walked
 };

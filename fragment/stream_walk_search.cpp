@@ -1,7 +1,6 @@
 #include "fragment/stream_walk_search.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <utility>
@@ -15,6 +14,7 @@ namespace tabulon {
 namespace {
 
 constexpr uint64_t kLongTail = 64 * 1024;
+constexpr int kMaxSkippedSectors = 2;  // allocation sectors stepped over in one block
 
 struct Candidate {
     int32_t block = 0;
@@ -27,7 +27,6 @@ struct Candidate {
     bool loose = false;  // passes only when the row and cell order is not enforced
 };
 
-// The candidates of one choice point, best first, and the chain length they extend.
 // A choice point: the candidates for the block after the first `pathLength` blocks, best first. Where
 // the block next on disk was taken without a choice, the frame only keeps the cursor before it, and its
 // candidates are sought when the search comes back to it: a block of another file may continue a
@@ -48,10 +47,10 @@ bool HoldsAllocationSector(std::span<const uint8_t> block) {
 }
 
 // Feeds a block's stream bytes. Some writers place the compound document's allocation-table sectors
-// inside the stream's run of sectors, one in every 128: such a sector is stepped over (its table entries
-// could otherwise pass as the body of a long record and put the stream out of step). After the stream's
-// end the container's own sectors follow, unread. A block with more than one such sector before the
-// stream ends continues no stream.
+// inside the stream's run of sectors, one in every 128, and the table's last sectors where the stream
+// ends: such sectors are stepped over (their entries could otherwise pass as the body of a long record
+// and put the stream out of step). After the stream's end the container's own sectors follow, unread. A
+// block with more such sectors before the stream ends, or with nothing else, continues no stream.
 StreamCursor::Result FeedBlock(const StreamCursor& from, std::span<const uint8_t> block,
                                const StreamCursor::Judging& judging, StreamCursor& after) {
     after = from;
@@ -61,14 +60,14 @@ StreamCursor::Result FeedBlock(const StreamCursor& from, std::span<const uint8_t
     for (size_t at = 0; at < block.size(); at += kCompoundSectorBytes) {
         const auto sector = block.subspan(at, kCompoundSectorBytes);
         if (LooksLikeAllocationSector(sector)) {
-            if (++skipped > 1) return StreamCursor::Result::Fails;
+            if (++skipped > kMaxSkippedSectors) return StreamCursor::Result::Fails;
             continue;
         }
         const auto part = first ? after.Feed(sector, judging) : after.FeedMore(sector, judging);
         first = false;
         if (part != StreamCursor::Result::Continues) return part;
     }
-    return StreamCursor::Result::Continues;
+    return first ? StreamCursor::Result::Fails : StreamCursor::Result::Continues;
 }
 
 class Walk {
@@ -77,6 +76,7 @@ public:
         : context_(context), blocks_(context.blocks), b_(context.blocks.BlockBytes()), path_(std::move(chain)),
           used_(size_t(std::max(blocks_.BlockCount(), 0)), 0) {
         for (int32_t block : path_) Mark(block, 1);
+        results_ = context.results.size();
         if (context.sizeLimit != 0) maxBlocks_ = size_t((context.sizeLimit + uint64_t(b_) - 1) / uint64_t(b_));
     }
 
@@ -85,8 +85,6 @@ public:
         Search(seeded == StreamCursor::Result::Ends ? Next::Report : Next::Advance);
         if (context_.results.size() == results_ && !unlikely_.empty()) context_.AddResult(unlikely_);
     }
-
-    void SetResultBase() { results_ = context_.results.size(); }
 
 private:
     enum class Next : uint8_t { Advance, Report, Pick };
@@ -187,7 +185,7 @@ private:
     std::vector<int32_t> Chain() const {
         std::vector<int32_t> chain = path_;
         for (int32_t k = 1; k <= 2 && !chain.empty() && (maxBlocks_ == 0 || chain.size() < maxBlocks_); ++k)
-            chain.push_back(path_.back() + k);
+            if (int64_t(path_.back()) + k < blocks_.BlockCount()) chain.push_back(path_.back() + k);
         return chain;
     }
 
@@ -298,8 +296,6 @@ private:
                 frame.candidates.push_back(std::move(candidate));
             }
         }
-        if (getenv("WALK_TRUTH")) { static std::vector<int32_t> truth; if (truth.empty()) { const char* t = getenv("WALK_TRUTH"); while (*t) { truth.push_back(atoi(t)); while (*t && *t != ',') ++t; if (*t) ++t; } } size_t k = 0; while (k < path_.size() && k < truth.size() && path_[k] == truth[k]) ++k; fprintf(stderr, "[diverge %zu true-next %d] ", k, k < truth.size() ? truth[k] : -1); }
-        if (getenv("WALK_DEBUG")) fprintf(stderr, "choose at path %zu (last %d) pos %lld atStart %d bodyLeft %u judges %d: %zu candidates\n", path_.size(), path_.back(), (long long)cursor_.Position(), cursor_.AtRecordStart(), cursor_.BodyLeft(), cursor_.JudgesBody(), frame.candidates.size());
         if (frame.candidates.empty()) return false;
         for (Candidate& candidate : frame.candidates) {
             candidate.cellDistance = CellDistance(candidate.cursor);
@@ -329,7 +325,6 @@ private:
             if (aForward != bForward) return aForward;
             return std::abs(int64_t(a.block) - last) < std::abs(int64_t(b.block) - last);
         });
-        if (getenv("WALK_DEBUG")) for (size_t k = 0; k < frame.candidates.size(); ++k) { const auto& cd = frame.candidates[k]; if (k < 4 || cd.block == atoi(getenv("WALK_DEBUG"))) fprintf(stderr, "   last (%d,%d) first (%d,%d) #%zu block %d cell %llx strings %d sim %d look %d loose %d\n", cursor_.LastCellRow(), cursor_.LastCellColumn(), cd.cursor.FedFirstCellRow(), cd.cursor.FedFirstCellColumn(), k, cd.block, (unsigned long long)cd.cellDistance, cd.stringsEnded, cd.stringSimilarity, cd.lookAhead, cd.loose); }
         frame.pathLength = path_.size();
         return true;
     }
@@ -347,7 +342,7 @@ private:
     Next next_ = Next::Advance;
     bool found_ = false;
     uint64_t scans_ = 0;
-    size_t results_ = 0;
+    size_t results_ = 0;  // results the context held before this search
 };
 
 }  // namespace
@@ -359,7 +354,6 @@ void StreamWalkSearch::Run(SearchContext& context, const std::vector<int32_t>& c
     const auto seeded = FeedBlock(StreamCursor {}, streamBytes, StreamCursor::Judging {false, nullptr}, cursor);
     if (seeded == StreamCursor::Result::Fails) return;
     Walk walk(context, chain);
-    walk.SetResultBase();
     walk.Run(std::move(cursor), seeded);
 }
 
