@@ -43,10 +43,28 @@ bool IsCellRecord(uint16_t type) {
 
 bool IsChartRecord(uint16_t type) { return (type & 0xFF00) == 0x1000; }
 
-// Charts are written as runs of their own records (0x10xx), in any order the chart needs; the table of
-// successions, learnt from sample workbooks, cannot list them all.
+// The records of a sheet's cell table: cells of every kind, the rows, the formula results and shared
+// formulas, and the row-block ends.
+bool IsCellTableRecord(uint16_t type) {
+    switch (type) {
+        case 0x0207:  // STRING, a formula's text result
+        case 0x0208:  // ROW
+        case 0x0221:  // ARRAY
+        case 0x0236:  // TABLE
+        case 0x04BC:  // SHRFMLA
+        case 0x00D7:  // DBCELL
+            return true;
+        default:
+            return IsCellRecord(type);
+    }
+}
+
+// The table of successions is learnt from sample workbooks and cannot list every order that real ones
+// use: charts are runs of their own records (0x10xx) in any order the chart needs, and a row's cells come
+// in any mix of kinds.
 bool MayFollow(const RecordSuccessionTable& table, uint16_t last, uint16_t next) {
-    return table.MayFollow(last, next) || IsChartRecord(last) || IsChartRecord(next);
+    return table.MayFollow(last, next) || IsChartRecord(last) || IsChartRecord(next) ||
+           (IsCellTableRecord(last) && IsCellTableRecord(next));
 }
 
 }  // namespace

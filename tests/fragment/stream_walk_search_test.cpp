@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <random>
 
+#include "common/little_endian.h"
+#include "fragment/allocation_sector.h"
 #include "fragment/record_succession_table.h"
 #include "fragment/search_context.h"
 #include "fragment/stream_cursor.h"
@@ -188,6 +190,63 @@ TEST(StreamWalkSearch, AConsecutiveFileNeedsNoScan) {
     ASSERT_GE(found.size(), 3u);
     for (size_t k = 0; k < found.size(); ++k) EXPECT_EQ(found[k], 20 + int32_t(k));
     EXPECT_GE(int32_t(found.size()), used);
+}
+
+std::vector<uint8_t> TableSector(std::initializer_list<std::pair<int, uint32_t>> runs) {
+    std::vector<uint8_t> sector(kCompoundSectorBytes, 0xFF);
+    int at = 0;
+    for (const auto& [count, first] : runs)
+        for (int k = 0; k < count && at < 128; ++k, ++at) StoreU32(sector.data() + 4 * at, first + uint32_t(k));
+    return sector;
+}
+
+// Allocation-table sectors are told from the stream data around them by their entries.
+TEST(AllocationSector, TableSectorsAndOtherData) {
+    test::TempDir dir;
+    ASSERT_TRUE(test::MakeWorkbook(dir.File("book.xls"), 300, 4, 1, 9));
+    const auto book = test::ReadFileBytes(dir.File("book.xls"));
+    std::vector<uint8_t> chainsEndingInMarks = TableSector({{127, 129}});
+    StoreU32(chainsEndingInMarks.data() + 4 * 127, 0xFFFFFFFE);
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> sector;
+        bool expected;
+    };
+    const Case cases[] = {
+        {"a table sector inside a long stream", TableSector({{128, 1025}}), true},
+        {"a table sector whose chains end in marks", chainsEndingInMarks, true},
+        {"the table's last sector, free after its chains", TableSector({{40, 2049}}), true},
+        {"the last sector of a small table", TableSector({{6, 2049}}), true},
+        {"all free", std::vector<uint8_t>(kCompoundSectorBytes, 0xFF), false},
+        {"zeros", std::vector<uint8_t>(kCompoundSectorBytes, 0), false},
+        {"sector numbers beyond any workbook", TableSector({{128, 0x01000000}}), false},
+        {"workbook stream bytes", std::vector<uint8_t>(book.begin() + 512, book.begin() + 1024), false},
+        {"too short", std::vector<uint8_t>(100, 0xFF), false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(LooksLikeAllocationSector(c.sector), c.expected) << c.what;
+}
+
+// A workbook whose writer put allocation-table sectors inside the stream's run of sectors, cut into
+// pieces: the stream is followed through them.
+TEST(StreamWalkSearch, AStreamIsFollowedThroughTheTableSectorsInsideIt) {
+    const std::string path = test::CorpusDir() + "/poi__FormulaEvalTestData.xls";
+    const auto file = test::ReadFileBytes(path);
+    if (file.empty()) GTEST_SKIP() << "corpus file missing: " << path;
+    MemoryBlockSource source(4096, 400);
+    std::vector<std::vector<int32_t>> truth;
+    const auto first = LayOutShuffled(source, {file}, 3, truth);
+    WorkbookStreamSeed seed;
+    ASSERT_TRUE(FindWorkbookStreamSeed(source, first[0], 8, seed));
+    SearchContext context(source, ShippedTable());
+    context.sizeLimit = file.size();
+    StreamWalkSearch::Run(context, seed.chain.blocks, std::span(seed.data.data(), size_t(seed.length)));
+    ASSERT_EQ(context.results.size(), 1u);
+    const auto& found = context.results[0];
+    ASSERT_GE(found.size(), 3u);
+    // Everything but the two blocks after the stream, which the tail completion checks.
+    const auto [wrong, unused] = std::mismatch(found.begin(), found.end() - 2, truth[0].begin());
+    EXPECT_EQ(wrong, found.end() - 2) << "block " << (wrong - found.begin()) << " of " << found.size() << ", file "
+                                      << truth[0].size() << " blocks";
 }
 
 }  // namespace
