@@ -31,7 +31,8 @@ for target in build/fuzz/fuzz/fuzz_*; do
     done < "fuzz/$name.seeds"
   fi
   echo "fuzz: $name for ${fuzz_seconds}s" >&2
-  "$target" -max_total_time="$fuzz_seconds" -rss_limit_mb=4096 -timeout=20 "$work" "${seeds[@]}" \
+  # Artifacts (crashes, slow inputs) go to the work folder, which is kept when a target fails.
+  "$target" -max_total_time="$fuzz_seconds" -rss_limit_mb=4096 -timeout=20 -artifact_prefix="$work/" "$work" "${seeds[@]}" \
     >"$work.log" 2>&1 || { tail -n 60 "$work.log"; echo "fuzz: $name failed" >&2; exit 1; }
   rm -rf "$work" "$work.log"
 done

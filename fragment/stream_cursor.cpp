@@ -124,7 +124,7 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
     if (!known_ && IsChartRecord(type_) && (inChart_ || fedHeaders_ > kAligningRecords)) known_ = true;
     // The records that set a block's alignment must pass their type's rules. Further on, a chain of
     // headers that fit already shows the alignment, and a record its rules find odd (real writers fill
-    // fields in ways the rules do not foresee) only counts like an unknown one.
+    // fields in ways the rules do not foresee) is let pass.
     if (known_ && RecordTypeNames::IsKnown(type_) && !RecordPlausibility::IsPlausible(window_.data(), 0, windowHave_)) {
         if (fedHeaders_ <= kAligningRecords) return false;
         // Records of one kind come in runs (fonts, formats, conditional formats): one that the rules
