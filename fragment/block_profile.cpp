@@ -38,4 +38,14 @@ bool IsKeyedCellType(uint16_t type) {
     return type == kMulRk || type == kMulBlank || type == kLabelSst || type == kBlank || type == kRow || type == kRk;
 }
 
+bool IsCellRecord(uint16_t type) {
+    switch (type) {
+        case 0x0006: case 0x00BD: case 0x00BE: case 0x00D6: case 0x00FD:
+        case 0x0201: case 0x0203: case 0x0204: case 0x0205: case 0x027E:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace tabulon

@@ -44,6 +44,10 @@ CellKey KeyOf(std::span<const uint8_t> buffer, size_t position);
 // MULRK, MULBLANK, LABELSST, BLANK, ROW and RK: the records that carry a row and column key.
 bool IsKeyedCellType(uint16_t type);
 
+// Records that define one cell of a worksheet (or a run of cells), with its row and column at body
+// offsets 0 and 2: FORMULA, MULRK, MULBLANK, RSTRING, LABELSST, BLANK, NUMBER, LABEL, BOOLERR and RK.
+bool IsCellRecord(uint16_t type);
+
 // 0x0000 and 0xFFFF: what zeroed or erased disk areas hold where a record type would be.
 inline bool IsFiller(uint16_t type) { return type == 0x0000 || type == 0xFFFF; }
 

@@ -21,26 +21,6 @@ constexpr uint16_t kChartSubstream = 0x0020;  // the kind field of a chart's BOF
 constexpr int32_t kAligningRecords = 2;  // headers at the start of a block that must pass their rules
 constexpr int32_t kMaxImplausible = 2;   // records beyond those that may fail their rules in a strictly judged block
 
-// Records that begin with the row and column of the cell they define.
-bool IsCellRecord(uint16_t type) {
-    using namespace record_type;
-    switch (type) {
-        case kMulRk:
-        case kMulBlank:
-        case kLabelSst:
-        case kBlank:
-        case kNumber:
-        case kRk:
-        case 0x0006:  // FORMULA
-        case 0x0204:  // LABEL
-        case 0x0205:  // BOOLERR
-        case 0x00D6:  // RSTRING
-            return true;
-        default:
-            return false;
-    }
-}
-
 bool IsChartRecord(uint16_t type) { return (type & 0xFF00) == 0x1000; }
 
 // The records of a sheet's cell table: cells of every kind, the rows, the formula results and shared

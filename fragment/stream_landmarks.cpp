@@ -26,17 +26,6 @@ uint32_t U32At(std::span<const uint8_t> buffer, int64_t position) {
     return uint32_t(U16At(buffer, position)) | (uint32_t(U16At(buffer, position + 2)) << 16);
 }
 
-// Records that hold a cell of a worksheet, with its row at body offset 0.
-bool IsCellRecord(uint16_t type) {
-    switch (type) {
-        case 0x0006: case 0x00BD: case 0x00BE: case 0x00D6: case 0x00FD:
-        case 0x0201: case 0x0203: case 0x0204: case 0x0205: case 0x027E:
-            return true;
-        default:
-            return false;
-    }
-}
-
 LandmarkList WithPositions(const LandmarkList& old, std::vector<int64_t> added, bool complete) {
     LandmarkList list = old;
     std::vector<int64_t> all = old.positions ? *old.positions : std::vector<int64_t> {};

@@ -10,6 +10,7 @@ namespace tabulon {
 namespace {
 
 using test::BiffBytes;
+using test::Join;
 
 constexpr uint16_t kUnknownType = 0x1001;  // named by nothing, not filler
 
@@ -28,11 +29,6 @@ BiffBytes Sst() {
 }
 BiffBytes Guts() { return BiffBytes().Record(0x0080, BiffBytes().Zeros(8)); }
 
-BiffBytes Join(std::initializer_list<BiffBytes> parts) {
-    BiffBytes all;
-    for (const BiffBytes& part : parts) all.Append(part.Bytes());
-    return all;
-}
 
 struct Walk {
     bool passed = false;

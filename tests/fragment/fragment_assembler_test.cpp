@@ -17,6 +17,7 @@ namespace tabulon {
 namespace {
 
 using test::BiffBytes;
+using test::Join;
 using test::MemoryBlockSource;
 
 constexpr uint16_t kUnknownType = 0x1001;
@@ -28,11 +29,6 @@ BiffBytes Guts() { return BiffBytes().Record(0x0080, BiffBytes().Zeros(8)); }
 BiffBytes Row(uint16_t row) { return BiffBytes().Record(0x0208, BiffBytes().U16(row).U16(0).U16(3).Zeros(10)); }
 BiffBytes LabelSst(uint16_t row, uint16_t column) {
     return BiffBytes().Record(0x00FD, BiffBytes().U16(row).U16(column).U16(15).U32(0));
-}
-BiffBytes Join(std::initializer_list<BiffBytes> parts) {
-    BiffBytes all;
-    for (const BiffBytes& part : parts) all.Append(part.Bytes());
-    return all;
 }
 
 // A table in which the record types of these tests may follow each other in any order.

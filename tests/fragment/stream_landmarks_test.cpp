@@ -10,6 +10,7 @@ namespace tabulon {
 namespace {
 
 using test::BiffBytes;
+using test::Join;
 
 BiffBytes Bof(uint16_t kind) { return BiffBytes().Record(0x0809, BiffBytes().U16(0x0600).U16(kind).Zeros(12)); }
 BiffBytes BoundSheet(uint32_t position) {
@@ -27,11 +28,6 @@ BiffBytes Number(uint16_t row, uint16_t column) {
     return BiffBytes().Record(0x0203, BiffBytes().U16(row).U16(column).U16(15).Zeros(8));
 }
 BiffBytes Filler(size_t bytes) { return BiffBytes().Record(0x1001, BiffBytes().Zeros(bytes - 4)); }
-BiffBytes Join(std::initializer_list<BiffBytes> parts) {
-    BiffBytes all;
-    for (const BiffBytes& part : parts) all.Append(part.Bytes());
-    return all;
-}
 
 // Follows `block` as the stream bytes from `streamPosition` on.
 bool Follow(StreamLandmarks& landmarks, const BiffBytes& block, int64_t streamPosition) {

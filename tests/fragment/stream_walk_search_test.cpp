@@ -19,6 +19,7 @@ namespace tabulon {
 namespace {
 
 using test::BiffBytes;
+using test::Join;
 using test::MemoryBlockSource;
 
 // python3-xlwt puts the workbook stream right after the compound document's header.
@@ -62,11 +63,6 @@ TEST(StreamCursor, AWholeStreamReadsTheSameInAnyCuts) {
 BiffBytes Bof(uint16_t kind) { return BiffBytes().Record(0x0809, BiffBytes().U16(0x0600).U16(kind).Zeros(12)); }
 BiffBytes Number(uint16_t row, uint16_t column) {
     return BiffBytes().Record(0x0203, BiffBytes().U16(row).U16(column).U16(15).Zeros(8));
-}
-BiffBytes Join(std::initializer_list<BiffBytes> parts) {
-    BiffBytes all;
-    for (const BiffBytes& part : parts) all.Append(part.Bytes());
-    return all;
 }
 BiffBytes Row(uint16_t row) { return BiffBytes().Record(0x0208, BiffBytes().U16(row).U16(0).U16(3).Zeros(10)); }
 

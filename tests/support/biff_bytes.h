@@ -2,6 +2,7 @@
 // Builds BIFF8 record bytes for tests: little-endian fields appended in order.
 
 #include <cstdint>
+#include <initializer_list>
 #include <string_view>
 #include <vector>
 
@@ -50,5 +51,12 @@ public:
 private:
     std::vector<uint8_t> bytes_;
 };
+
+// The parts one after the other.
+inline BiffBytes Join(std::initializer_list<BiffBytes> parts) {
+    BiffBytes all;
+    for (const BiffBytes& part : parts) all.Append(part.Bytes());
+    return all;
+}
 
 }  // namespace tabulon::test
