@@ -8,10 +8,12 @@ namespace tabulon::record_type {
 inline constexpr uint16_t kEof = 0x000A;
 inline constexpr uint16_t kContinue = 0x003C;
 inline constexpr uint16_t kGuts = 0x0080;
+inline constexpr uint16_t kBoundSheet = 0x0085;
 inline constexpr uint16_t kMulRk = 0x00BD;
 inline constexpr uint16_t kMulBlank = 0x00BE;
 inline constexpr uint16_t kSst = 0x00FC;
 inline constexpr uint16_t kLabelSst = 0x00FD;
+inline constexpr uint16_t kDimensions = 0x0200;
 inline constexpr uint16_t kBlank = 0x0201;
 inline constexpr uint16_t kNumber = 0x0203;
 inline constexpr uint16_t kRow = 0x0208;

@@ -15,8 +15,6 @@ namespace {
 constexpr uint16_t kMaxBody = 8224;
 constexpr int32_t kMaxUnknownRun = 3;
 constexpr uint16_t kMaxUnknownLength = 1792;
-constexpr uint16_t kBoundSheet = 0x0085;
-constexpr uint16_t kDimensions = 0x0200;
 constexpr uint16_t kChartSubstream = 0x0020;  // the kind field of a chart's BOF
 constexpr int32_t kAligningRecords = 2;  // headers at the start of a block that must pass their rules
 constexpr int32_t kMaxImplausible = 2;   // records beyond those that may fail their rules in a strictly judged block

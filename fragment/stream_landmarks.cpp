@@ -8,10 +8,8 @@
 namespace tabulon {
 namespace {
 
-constexpr uint16_t kBoundSheet = 0x0085;
 constexpr uint16_t kIndex = 0x020B;
 constexpr uint16_t kDbCell = 0x00D7;
-constexpr uint16_t kDimensions = 0x0200;
 constexpr uint16_t kGlobalsKind = 0x0005;
 constexpr uint16_t kWorksheetKind = 0x0010;
 

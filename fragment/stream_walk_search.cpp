@@ -272,7 +272,7 @@ private:
                 continue;
             Candidate candidate;
             candidate.block = i;
-            const auto result = Try(cursor_, i, strict, candidate.cursor);
+            const auto result = FeedBlock(cursor_, block, strict, candidate.cursor);
             if (result == StreamCursor::Result::Fails) continue;
             // A block with no record header of its own shows too little to be told from others.
             if (result == StreamCursor::Result::Continues && candidate.cursor.FedKnownRecords() == 0 &&
