@@ -14,6 +14,8 @@ namespace {
 constexpr uint32_t kFat12MaxClusters = 4085;
 // Memory mode reads runs of free blocks in windows of about this many bytes.
 constexpr size_t kMemoryReadWindow = 1 << 20;
+// The neighbours of a block on disk pass over a run of at most this many blocks that live files own.
+constexpr int32_t kMaxOwnedRun = 64;
 
 bool Bit(const std::vector<uint64_t>& bits, int64_t i) {
     return i >= 0 && size_t(i >> 6) < bits.size() && ((bits[size_t(i >> 6)] >> (i & 63)) & 1) != 0;
@@ -233,7 +235,6 @@ uint64_t BlockStore::SectorOfBlock(int32_t index) const {
 }
 
 int32_t BlockStore::NextFreeBlock(int32_t block) const {
-    constexpr int32_t kMaxOwnedRun = 64;
     int32_t next = std::max(block + 1, 2);
     int32_t owned = 0;
     while (next < blockCount_ && IsAllocated(next) && owned < kMaxOwnedRun) {
@@ -242,6 +243,17 @@ int32_t BlockStore::NextFreeBlock(int32_t block) const {
     }
     if (next >= blockCount_ || IsAllocated(next)) return -1;
     return next;
+}
+
+int32_t BlockStore::PreviousFreeBlock(int32_t block) const {
+    int32_t previous = std::min(block, blockCount_) - 1;
+    int32_t owned = 0;
+    while (previous >= 2 && IsAllocated(previous) && owned < kMaxOwnedRun) {
+        --previous;
+        ++owned;
+    }
+    if (previous < 2 || IsAllocated(previous)) return -1;
+    return previous;
 }
 
 void BlockStore::ExtendToSize(std::vector<int32_t>& blocks, uint64_t size) const {

@@ -61,6 +61,8 @@ public:
     // The free block after `block` on disk, passing over a run of at most 64 blocks that live files
     // own; -1 when there is none.
     int32_t NextFreeBlock(int32_t block) const;
+    // The free block before `block` on disk, the same way; -1 when there is none.
+    int32_t PreviousFreeBlock(int32_t block) const;
     // Extends a found block list with the blocks that follow it on disk until it holds `size` bytes,
     // passing over runs of at most 64 blocks that live files own. A fragment search ends a candidate
     // two blocks after its workbook stream, but a compound document keeps more after the stream

@@ -30,13 +30,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::vector<int32_t> blocks = {2};
     for (int32_t i = 3; i < count && i < 2 + int32_t(last % 8); ++i) blocks.push_back(i);
-    const tabulon::NextFreeBlock nextFree = [&source](int32_t block) {
-        for (int32_t next = block + 1; next < source.BlockCount(); ++next)
-            if (!source.GetBlock(next).empty()) return next;
-        return -1;
-    };
+    const tabulon::FreeNeighbours free {[&source](int32_t block) {
+                                            for (int32_t next = block + 1; next < source.BlockCount(); ++next)
+                                                if (!source.GetBlock(next).empty()) return next;
+                                            return -1;
+                                        },
+                                        [&source](int32_t block) {
+                                            for (int32_t previous = block - 1; previous >= 2; --previous)
+                                                if (!source.GetBlock(previous).empty()) return previous;
+                                            return -1;
+                                        }};
     const uint64_t recorded = (last & 2) ? size : size + uint64_t(last) * 512;
-    tabulon::CompleteContainerTail(source, nextFree, std::span(data, 512), recorded, blocks);
+    tabulon::CompleteContainerTail(source, free, std::span(data, 512), recorded, blocks);
     if (blocks.size() > (recorded + uint64_t(b) - 1) / uint64_t(b) + 8) __builtin_trap();
     return 0;
 }

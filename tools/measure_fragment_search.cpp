@@ -252,6 +252,25 @@ Outcome Measure(Image& image, const nlohmann::json& file, uint64_t maxSteps, dou
                         !outcome.found && outcome.streamFound ? " (stream found)" : "", outcome.wrong,
                         context.results.size(), static_cast<unsigned long long>(outcome.steps),
                         outcome.timedOut ? ", time limit" : "");
+            // Where the saved candidate of a rebuilt stream parts from the file: cluster (found block,
+            // the file's block), at most eight of them.
+            if (!outcome.saved && outcome.streamFound) {
+                const auto truth = file["clusters"].get<std::vector<int32_t>>();
+                for (const auto& chain : context.results) {
+                    const auto saved = image.AsSaved(chain, size);
+                    std::string differ;
+                    int shown = 0;
+                    for (size_t c = 0; c < truth.size() && shown < 8; ++c) {
+                        const auto want = std::span(original).subspan(c * size_t(b), std::min(size_t(b), size - c * size_t(b)));
+                        const auto got = c < saved.size() ? image.Raw(saved[c], b) : std::span<const uint8_t> {};
+                        if (got.size() >= want.size() && std::equal(want.begin(), want.end(), got.begin())) continue;
+                        differ += " " + std::to_string(c) + ":" + std::to_string(c < saved.size() ? saved[c] : -1) + "/" +
+                                  std::to_string(truth[c]);
+                        ++shown;
+                    }
+                    std::printf("      saved differs at cluster:found/file%s\n", differ.c_str());
+                }
+            }
             std::fflush(stdout);
         }
     } else if (verbose) {

@@ -14,13 +14,18 @@ namespace {
 
 using test::MemoryBlockSource;
 
-// Every offered block counts as free; the disk-next one is the next offered index.
-NextFreeBlock NextOffered(MemoryBlockSource& source) {
-    return [&source](int32_t block) {
-        for (int32_t next = block + 1; next < source.BlockCount(); ++next)
-            if (!source.GetBlock(next).empty()) return next;
-        return -1;
-    };
+// Every offered block counts as free; the disk neighbours are the nearest offered indexes.
+FreeNeighbours Offered(MemoryBlockSource& source) {
+    return {[&source](int32_t block) {
+                for (int32_t next = block + 1; next < source.BlockCount(); ++next)
+                    if (!source.GetBlock(next).empty()) return next;
+                return -1;
+            },
+            [&source](int32_t block) {
+                for (int32_t previous = std::min(block, source.BlockCount()) - 1; previous >= 2; --previous)
+                    if (!source.GetBlock(previous).empty()) return previous;
+                return -1;
+            }};
 }
 
 // The document's allocation table, read from the sectors its header names (512-byte sectors).
@@ -39,6 +44,17 @@ std::vector<uint8_t> RandomBlock(int32_t b, uint32_t seed) {
     std::vector<uint8_t> block(static_cast<size_t>(b));
     for (auto& byte : block) byte = uint8_t(random());
     return block;
+}
+
+// The file as a list of blocks gives it, cut to `size` bytes.
+std::vector<uint8_t> Rebuilt(MemoryBlockSource& source, const std::vector<int32_t>& blocks, size_t size) {
+    std::vector<uint8_t> bytes;
+    for (const int32_t block : blocks) {
+        const auto data = source.GetBlock(block);
+        bytes.insert(bytes.end(), data.begin(), data.begin() + std::min<long>(source.BlockBytes(), long(data.size())));
+    }
+    if (bytes.size() > size) bytes.resize(size);
+    return bytes;
 }
 
 std::vector<int32_t> BlockRun(int32_t first, int32_t count) {
@@ -75,18 +91,17 @@ TEST(ContainerTail, TailCutIntoTwoPiecesIsPutBack) {
         std::vector<int32_t> found = BlockRun(10, cut + 2);  // the stream, then two blocks in disk order
         const auto header = source.GetBlock(10);
         const std::vector<uint8_t> headerCopy(header.begin(), header.begin() + 512);
-        ASSERT_TRUE(CompleteContainerTail(source, NextOffered(source), headerCopy, file.size(), found));
+        ASSERT_TRUE(CompleteContainerTail(source, Offered(source), headerCopy, file.size(), found));
 
-        std::vector<int32_t> expected = BlockRun(10, cut);
-        for (int32_t block : BlockRun(3000, clusters - cut)) expected.push_back(block);
-        EXPECT_EQ(found, expected);
+        EXPECT_EQ(Rebuilt(source, found, file.size()), file);
     }
 }
 
 // An Excel-written file keeps its table and first directory sector before the stream; after it come
-// other streams, whose bytes nothing predicts, and a last directory sector. A break among those bytes
-// leaves them to the blocks that follow on disk; the directory sector is still found.
-TEST(ContainerTail, UnpredictableTailTakesTheFollowingBlocks) {
+// other streams, whose bytes nothing predicts (here a thumbnail), and a last directory sector. The
+// directory sector is found among the free blocks, and the blocks between it and the stream are split
+// between those after the first piece and those before the directory where the bytes meet best.
+TEST(ContainerTail, UnpredictableTailIsSplitWhereItsBytesMeet) {
     const std::string corpus = test::CorpusDir();
     ASSERT_FALSE(corpus.empty());
     const auto file = test::ReadFileBytes(corpus + "/libxls__fuzz_corpus_dates-leap-year-1900-xls.xls");
@@ -108,13 +123,35 @@ TEST(ContainerTail, UnpredictableTailTakesTheFollowingBlocks) {
     std::vector<int32_t> found = BlockRun(10, 40);  // the stream and two blocks after it
     const auto header = source.GetBlock(10);
     const std::vector<uint8_t> headerCopy(header.begin(), header.begin() + 512);
-    ASSERT_TRUE(CompleteContainerTail(source, NextOffered(source), headerCopy, file.size(), found));
+    ASSERT_TRUE(CompleteContainerTail(source, Offered(source), headerCopy, file.size(), found));
     ASSERT_EQ(found.size(), size_t(clusters));
 
-    std::vector<int32_t> expected = BlockRun(10, directoryCluster);  // the blocks in disk order up to the directory
-    expected.push_back(2000 + directoryCluster - cut);          // the directory sector, from the second piece
-    for (int32_t c = directoryCluster + 1; c < clusters; ++c) expected.push_back(2000 + c - cut);
-    EXPECT_EQ(found, expected);
+    EXPECT_EQ(Rebuilt(source, found, file.size()), file);
+}
+
+// A file whose summary streams (property sets padded with zeros to a whole sector run) lie between the
+// stream and the table, each of its last clusters a piece of its own. An empty block and a random one
+// follow the stream on disk; the property set's opening and its padding find the right blocks.
+TEST(ContainerTail, PaddedPropertySetsFindTheirPieces) {
+    const std::string corpus = test::CorpusDir();
+    ASSERT_FALSE(corpus.empty());
+    const auto file = test::ReadFileBytes(corpus + "/poi__46250.xls");
+    const int32_t b = 4096;
+    const int32_t clusters = int32_t((file.size() + size_t(b) - 1) / size_t(b));
+    ASSERT_EQ(clusters, 24) << "the stream ends in cluster 21, the summary streams and tables follow";
+
+    MemoryBlockSource source(b, 4000);
+    source.PutRun(10, std::span(file).first(22 * size_t(b)));
+    source.Put(32, std::vector<uint8_t>(size_t(b), 0));
+    source.Put(33, RandomBlock(b, 7));
+    source.PutRun(3000, std::span(file).subspan(22 * size_t(b), size_t(b)));
+    source.PutRun(1500, std::span(file).subspan(23 * size_t(b)));
+
+    std::vector<int32_t> found = BlockRun(10, 24);  // the stream and two blocks after it
+    const auto header = source.GetBlock(10);
+    const std::vector<uint8_t> headerCopy(header.begin(), header.begin() + 512);
+    ASSERT_TRUE(CompleteContainerTail(source, Offered(source), headerCopy, file.size(), found));
+    EXPECT_EQ(Rebuilt(source, found, file.size()), file);
 }
 
 TEST(ContainerTail, WithoutACompoundHeaderTheListIsLeftAlone) {
@@ -122,7 +159,7 @@ TEST(ContainerTail, WithoutACompoundHeaderTheListIsLeftAlone) {
     for (int32_t i = 10; i < 20; ++i) source.Put(i, RandomBlock(512, uint32_t(i)));
     std::vector<int32_t> found = {10, 11};
     const std::vector<uint8_t> header = RandomBlock(512, 99);
-    EXPECT_FALSE(CompleteContainerTail(source, NextOffered(source), header, 5000, found));
+    EXPECT_FALSE(CompleteContainerTail(source, Offered(source), header, 5000, found));
     EXPECT_EQ(found, std::vector<int32_t>({10, 11}));
 }
 
