@@ -558,17 +558,32 @@ private:
         return placed_[cluster];
     }
 
-    // The first free block, from the one after `last` on and round, that agrees with the prediction.
+    // The free block that agrees with the prediction and whose edges are most alike those of the placed
+    // clusters beside it; among equals the first from the one after `last` on and round. Other files of
+    // one writer may hold a block that agrees as well as the right one.
     int32_t FindAgreeing(uint64_t cluster, int32_t last) {
+        constexpr size_t kMaxAgreeing = 64;
         const int32_t count = blocks_.BlockCount();
         if (count <= 2) return -1;
         const int32_t start = std::clamp(last + 1, 2, count - 1);
-        for (int32_t n = 0; n < count - 2; ++n) {
+        std::vector<int32_t> agreeing;
+        for (int32_t n = 0; n < count - 2 && agreeing.size() < kMaxAgreeing; ++n) {
             const int32_t index = 2 + (start - 2 + n) % (count - 2);
             if (used_.contains(index)) continue;
-            if (Evaluate(cluster, blocks_.GetBlock(index)).fits) return index;
+            if (Evaluate(cluster, blocks_.GetBlock(index)).fits) agreeing.push_back(index);
         }
-        return -1;
+        int32_t best = -1;
+        uint32_t bestLikeness = 0;
+        for (const int32_t index : agreeing) {
+            uint32_t likeness = 0;
+            if (cluster > 0 && IsPlaced(cluster - 1)) likeness += Likeness(placed_[cluster - 1], index);
+            if (IsPlaced(cluster + 1)) likeness += Likeness(index, placed_[cluster + 1]);
+            if (best < 0 || likeness > bestLikeness) {
+                best = index;
+                bestLikeness = likeness;
+            }
+        }
+        return best;
     }
 
     // Fills every run of unplaced clusters. Between two placed clusters the run is the disk-next blocks
