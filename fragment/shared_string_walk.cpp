@@ -12,6 +12,9 @@ constexpr uint16_t kContinue = 0x003C;
 // Option-byte bits that no string uses: anything else than 16-bit characters, phonetic data and runs.
 constexpr uint8_t kInvalidOptions = 0xF2;
 constexpr uint32_t kMaxStringBytes = 8224;
+// Control characters other than tab and line ends a string may hold. Cell text almost never has any;
+// record bytes read as characters have many.
+constexpr uint32_t kMaxControlCharacters = 1;
 
 }  // namespace
 
@@ -42,8 +45,13 @@ int32_t SharedStringWalk::SimilarityToMarked() const {
     return int32_t(k);
 }
 
+void SharedStringWalk::CountControl(uint16_t character) {
+    if (character < 0x20 && character != '\t' && character != '\n' && character != '\r') ++controlCharacters_;
+}
+
 bool SharedStringWalk::StartString() {
     textLength_ = 0;
+    controlCharacters_ = 0;
     startedAfterMark_ = markArmed_;
     state_ = State::Header;
     headerHave_ = 0;
@@ -122,25 +130,30 @@ bool SharedStringWalk::Feed(std::span<const uint8_t> body) {
                 const size_t from = at;
                 if (!wide_) {
                     const size_t take = std::min<size_t>(available, charactersLeft_);
+                    for (size_t i = 0; i < take; ++i) CountControl(body[at + i]);
                     at += take;
                     charactersLeft_ -= uint32_t(take);
                 } else {
                     // Whole 16-bit characters, and a first half left over at the end of the bytes.
                     size_t take = 0;
                     if (halfCharacter_) {
+                        CountControl(uint16_t(lowHalf_ | body[at] << 8));
                         take = 1;
                         halfCharacter_ = false;
                         --charactersLeft_;
                     }
                     const size_t pairs = std::min<size_t>((available - take) / 2, charactersLeft_);
+                    for (size_t i = 0; i < pairs; ++i) CountControl(LoadU16(body.data() + at + take + 2 * i));
                     take += pairs * 2;
                     charactersLeft_ -= uint32_t(pairs);
                     if (charactersLeft_ > 0 && take < available) {
+                        lowHalf_ = body[at + take];
                         ++take;
                         halfCharacter_ = true;
                     }
                     at += take;
                 }
+                if (controlCharacters_ > kMaxControlCharacters) return false;
                 const size_t keep = std::min(at - from, kTextBytes - textLength_);
                 std::copy_n(body.begin() + long(from), keep, text_.begin() + textLength_);
                 textLength_ = uint8_t(textLength_ + keep);

@@ -3,7 +3,8 @@
 // records after it, byte by byte, so that a block holding only string data can be judged: each string
 // has a header whose option byte allows few values, and where a CONTINUE record cuts a string's
 // characters it begins with a fresh option byte. A block of another table, or of another part of the
-// same one, puts those bytes where this table has text, and text is never a valid option byte.
+// same one, puts those bytes where this table has text, and text is never a valid option byte; record
+// bytes read as text show control characters that cell text does not have.
 
 #include <array>
 #include <cstdint>
@@ -39,6 +40,7 @@ private:
     enum class State : uint8_t { Off, Counts, Header, Characters, Trailer };
     bool StartString();
     void EndString();
+    void CountControl(uint16_t character);
 
     State state_ = State::Off;
     bool recordStart_ = false;  // the next byte is the first of a CONTINUE record's body
@@ -64,6 +66,8 @@ private:
     uint32_t charactersLeft_ = 0;
     bool wide_ = false;
     bool halfCharacter_ = false;  // the first byte of a 16-bit character was taken
+    uint8_t lowHalf_ = 0;         // that byte
+    uint32_t controlCharacters_ = 0;  // in the string being read
     uint64_t trailerLeft_ = 0;    // rich-text runs and phonetic data after the characters
 };
 

@@ -252,9 +252,9 @@ Outcome Measure(Image& image, const nlohmann::json& file, uint64_t maxSteps, dou
                         !outcome.found && outcome.streamFound ? " (stream found)" : "", outcome.wrong,
                         context.results.size(), static_cast<unsigned long long>(outcome.steps),
                         outcome.timedOut ? ", time limit" : "");
-            // Where the saved candidate of a rebuilt stream parts from the file: cluster (found block,
+            // Where each saved candidate of a missed file parts from the file: cluster (found block,
             // the file's block), at most eight of them.
-            if (!outcome.saved && outcome.streamFound) {
+            if (!outcome.saved) {
                 const auto truth = file["clusters"].get<std::vector<int32_t>>();
                 for (const auto& chain : context.results) {
                     const auto saved = image.AsSaved(chain, size);

@@ -83,5 +83,33 @@ TEST(SharedStringWalk, RejectsBytesOutOfPhaseAndEndsWithTheTable) {
     EXPECT_FALSE(ended.Active());
 }
 
+// Cell records read as the characters of a string show control characters that cell text does not
+// have; a tab or a line end is text, and so is one stray control character.
+TEST(SharedStringWalk, RefusesRecordBytesReadAsText) {
+    const auto walkOf = [](const std::u16string& text, bool wide) {
+        BiffBytes body;
+        body.U32(1).U32(1).U16(uint16_t(text.size())).U8(wide ? 1 : 0);
+        for (const char16_t c : text) wide ? body.U16(uint16_t(c)) : body.U8(uint8_t(c));
+        SharedStringWalk walk;
+        walk.StartRecord(0x00FC);
+        return walk.Feed(body.Bytes());
+    };
+    const std::u16string records(u"\x7e\x02\x0a\x00\x11\x00\x3e\x81\x03\x02\x0e\x00", 12);
+    for (const bool wide : {false, true}) {
+        SCOPED_TRACE(wide ? "16-bit" : "8-bit");
+        EXPECT_TRUE(walkOf(u"Total\tsum\r\nnext line", wide));
+        EXPECT_TRUE(walkOf(u"one\x01stray", wide));
+        EXPECT_FALSE(walkOf(records, wide));
+    }
+    // A 16-bit character cut in two by the feed's end is judged whole.
+    BiffBytes body;
+    body.U32(1).U32(1).U16(3).U8(1).U16(0x0041).U16(0x0002).U16(0x0003);
+    const auto bytes = body.Bytes();
+    SharedStringWalk walk;
+    walk.StartRecord(0x00FC);
+    ASSERT_TRUE(walk.Feed(std::span(bytes).first(14)));
+    EXPECT_FALSE(walk.Feed(std::span(bytes).subspan(14)));
+}
+
 }  // namespace
 }  // namespace tabulon
