@@ -62,10 +62,10 @@ public:
             if (!PlacePredicted() && !dropped) break;
         }
         LearnRoles();
-        // A block taken after the stream that nothing predicted is no more likely than any other run; the
-        // gap filling weighs it with the rest.
-        // The search takes fewer blocks after the stream where the recorded size ends first: without the
-        // directory to tell where the stream ends, a full list may end with stream blocks.
+        // A block taken after the stream that nothing predicts is no likelier than any other run: the gap
+        // filling weighs it with the rest. Where the recorded size ends first the search takes fewer blocks
+        // after the stream, so without the directory to tell where the stream ends, a full list may end
+        // with stream blocks, which stay.
         for (const size_t c : tentative_) {
             const bool afterStream = streamKnown_ ? c * b_ >= layout_.OffsetOf(streamChainEnd_) + s_ : found < clusters_;
             if (afterStream && Evaluate(c, Unknown()).known == 0) Unplace(c);
@@ -510,8 +510,8 @@ private:
     // otherwise takes the first free block that agrees. True when any cluster was placed.
     bool PlacePredicted() {
         bool placedAny = false;
-        for (size_t c = 1; c < clusters_; ++c) {
-            if (IsPlaced(c)) continue;
+        for (const size_t c : PredictedClusters()) {
+            if (c == 0 || IsPlaced(c)) continue;
             const uint32_t known = Evaluate(c, Unknown()).known;
             if (known == 0) continue;
             int32_t chosen = -1;
@@ -539,6 +539,20 @@ private:
             placedAny = true;
         }
         return placedAny;
+    }
+
+    // The clusters that hold a sector with a role or with zero padding, in file order.
+    std::vector<size_t> PredictedClusters() const {
+        std::vector<size_t> clusters;
+        const auto add = [&](uint32_t sector) {
+            const uint64_t begin = layout_.OffsetOf(sector);
+            for (uint64_t c = begin / b_; c <= (begin + s_ - 1) / b_ && c < clusters_; ++c) clusters.push_back(size_t(c));
+        };
+        for (const auto& entry : roles_) add(entry.first);
+        for (const auto& entry : zeroFrom_) add(entry.first);
+        std::sort(clusters.begin(), clusters.end());
+        clusters.erase(std::unique(clusters.begin(), clusters.end()), clusters.end());
+        return clusters;
     }
 
     // A block of zeros as long as a cluster: evaluated, it tells how many bytes the prediction covers.
