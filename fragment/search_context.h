@@ -23,6 +23,7 @@ struct SearchContext {
     std::u16string baseName;   // the scanned file's name without its extension
     uint32_t firstSector = 0;  // absolute first sector of the scanned file's data
     uint64_t sizeLimit = 0;    // expected file size in bytes; 0 = none
+    uint64_t streamSize = 0;   // the workbook stream's size, when the document's directory told it; 0 = not known
     const std::atomic<uint32_t>* stopRequested = nullptr;
 
     // Extension steps taken, and the most the search may take (0 = no limit). Blocks that happen to

@@ -14,6 +14,17 @@ namespace tabulon {
 namespace {
 
 constexpr uint64_t kLongTail = 64 * 1024;
+// Bytes a writer may leave in the workbook stream after its last record: some pad it to whole 4 KiB.
+constexpr uint64_t kMaxStreamPadding = 4096;
+
+// Whether a stream fed up to `after` agrees with the size the document's directory gives it (0: not
+// known): it does not run past that size, and where it ends, it ends within the padding before it.
+bool AgreesWithStreamSize(const StreamCursor& after, StreamCursor::Result result, uint64_t streamSize) {
+    if (streamSize == 0 || result == StreamCursor::Result::Fails) return true;
+    const uint64_t at = uint64_t(std::max<int64_t>(after.Position(), 0));
+    if (at > streamSize) return false;
+    return result != StreamCursor::Result::Ends || streamSize - at < kMaxStreamPadding;
+}
 constexpr int kMaxSkippedSectors = 2;  // allocation sectors stepped over in one block
 
 struct Candidate {
@@ -193,7 +204,11 @@ private:
                              StreamCursor& after) {
         const auto data = blocks_.GetBlock(block);
         if (data.size() < size_t(b_)) return StreamCursor::Result::Fails;
-        return FeedBlock(from, data.first(size_t(b_)), judging, after);
+        return Sized(FeedBlock(from, data.first(size_t(b_)), judging, after), after);
+    }
+
+    StreamCursor::Result Sized(StreamCursor::Result result, const StreamCursor& after) const {
+        return AgreesWithStreamSize(after, result, context_.streamSize) ? result : StreamCursor::Result::Fails;
     }
 
     // Follows the blocks after the chain on disk while they continue the stream. True with a choice point
@@ -272,7 +287,7 @@ private:
                 continue;
             Candidate candidate;
             candidate.block = i;
-            const auto result = FeedBlock(cursor_, block, strict, candidate.cursor);
+            const auto result = Sized(FeedBlock(cursor_, block, strict, candidate.cursor), candidate.cursor);
             if (result == StreamCursor::Result::Fails) continue;
             // A block with no record header of its own shows too little to be told from others.
             if (result == StreamCursor::Result::Continues && candidate.cursor.FedKnownRecords() == 0 &&
@@ -352,7 +367,7 @@ void StreamWalkSearch::Run(SearchContext& context, const std::vector<int32_t>& c
     if (chain.empty() || streamBytes.empty() || context.blocks.BlockBytes() <= 0) return;
     StreamCursor cursor;
     const auto seeded = FeedBlock(StreamCursor {}, streamBytes, StreamCursor::Judging {false, nullptr}, cursor);
-    if (seeded == StreamCursor::Result::Fails) return;
+    if (seeded == StreamCursor::Result::Fails || !AgreesWithStreamSize(cursor, seeded, context.streamSize)) return;
     Walk walk(context, chain);
     walk.Run(std::move(cursor), seeded);
 }

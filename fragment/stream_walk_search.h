@@ -5,7 +5,8 @@
 // the next piece's start, and those that continue the stream are followed best first: the one whose
 // first cell comes closest after the chain's last cell, then the one whose own next blocks go on
 // continuing it. A wrong turn ends in a block nothing continues, and the search goes back to the last
-// choice. A record cut anywhere, even inside its header, and a shared-string table broken between
+// choice. Where the document's directory gives the stream's size, no stream runs past it or ends long
+// before it. A record cut anywhere, even inside its header, and a shared-string table broken between
 // pieces are followed like any other bytes.
 
 #include <cstdint>
@@ -29,6 +30,7 @@ public:
     // go to `context`: each the blocks holding the stream and the two blocks after the last one on disk,
     // where the container's tail usually lies, within the size limit. Scans count as steps of the context.
     static void Run(SearchContext& context, const std::vector<int32_t>& chain, std::span<const uint8_t> streamBytes);
+
 };
 
 }  // namespace tabulon

@@ -124,6 +124,23 @@ StreamStart InFirstBlock(BlockSource& blocks, int32_t g) {
     return {};
 }
 
+// The workbook stream's size from its directory entry, when the directory's first sector lies in block
+// g, which surely is the document's own; 0 otherwise.
+uint32_t StreamSizeInFirstBlock(BlockSource& blocks, int32_t g) {
+    const auto first = blocks.GetBlock(g);
+    CompoundLayout layout;
+    if (first.size() < 512 || !ReadCompoundLayout(first.first(512), layout)) return 0;
+    const uint64_t directory = layout.OffsetOf(layout.firstDirectorySector);
+    if (layout.firstDirectorySector >= kCompoundDifatSector || directory + layout.sectorBytes > first.size()) return 0;
+    for (uint64_t at = directory; at < directory + layout.sectorBytes; at += kCompoundEntryBytes) {
+        const auto entry = first.subspan(size_t(at), kCompoundEntryBytes);
+        CompoundEntry parsed;
+        if (!ReadCompoundEntry(entry, parsed)) return 0;
+        if (IsWorkbookStreamEntry(entry, parsed) && parsed.size >= layout.miniStreamCutoff) return parsed.size;
+    }
+    return 0;
+}
+
 }  // namespace
 
 bool FindWorkbookStreamSeed(BlockSource& blocks, int32_t g, int32_t sectorsPerBlock, WorkbookStreamSeed& out) {
@@ -136,6 +153,7 @@ bool FindWorkbookStreamSeed(BlockSource& blocks, int32_t g, int32_t sectorsPerBl
     if (start.block < 0) start = ThroughDirectory(blocks, g);
     if (start.block < 0) start = InFirstBlock(blocks, g);
     if (start.block < 0 || start.block - g >= kMaxSeedBlocks) return false;
+    out.streamSize = StreamSizeInFirstBlock(blocks, g);
 
     // Read last, so that the data stay valid whatever the source keeps of earlier reads.
     const auto data = blocks.GetBlock(start.block);

@@ -188,6 +188,36 @@ TEST(StreamWalkSearch, AConsecutiveFileNeedsNoScan) {
     EXPECT_GE(int32_t(found.size()), used);
 }
 
+// A directory in the document's first block gives the stream's size: a stream that would run past it,
+// or end more than a writer pads before it, is not the document's.
+TEST(StreamWalkSearch, TheDirectorysStreamSizeBoundsTheStream) {
+    const std::string corpus = test::CorpusDir();
+    ASSERT_FALSE(corpus.empty());
+    const auto file = test::ReadFileBytes(corpus + "/libxls__fuzz_corpus_dates-leap-year-1900-xls.xls");
+    const uint32_t directory = LoadU32(file.data() + 48);
+    ASSERT_LT((uint64_t(directory) + 2) * 512, 4096u) << "the directory lies in the first block";
+    const uint64_t entry = (uint64_t(directory) + 1) * 512 + 128;  // the entry after the root's
+    ASSERT_EQ(file[entry], 'W');
+    const uint32_t streamSize = LoadU32(file.data() + entry + 120);
+
+    MemoryBlockSource source(4096, 400);
+    source.PutRun(20, file);
+    WorkbookStreamSeed seed;
+    ASSERT_TRUE(FindWorkbookStreamSeed(source, 20, 8, seed));
+    EXPECT_EQ(seed.streamSize, streamSize);
+    const struct {
+        uint64_t size;
+        bool found;
+    } cases[] = {{streamSize, true}, {0, true}, {streamSize + 100, true}, {streamSize - 1, false}, {streamSize + 5000, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("stream size " + std::to_string(c.size));
+        SearchContext context(source, ShippedTable());
+        context.streamSize = c.size;
+        StreamWalkSearch::Run(context, seed.chain.blocks, std::span(seed.data.data(), size_t(seed.length)));
+        EXPECT_EQ(context.results.size(), c.found ? 1u : 0u);
+    }
+}
+
 std::vector<uint8_t> TableSector(std::initializer_list<std::pair<int, uint32_t>> runs) {
     std::vector<uint8_t> sector(kCompoundSectorBytes, 0xFF);
     int at = 0;
