@@ -31,6 +31,9 @@ bool StartsWithBof(BlockSource& blocks, int32_t index) { return HasAt(blocks.Get
 struct StreamStart {
     int32_t block = -1;
     int32_t offset = 0;
+    // File clusters before the stream's block, taken to follow block g on disk; -1 when the stream's
+    // block itself does (block - g of them).
+    int32_t clustersBefore = -1;
 };
 
 // The places where a compound document puts its workbook stream when that is its first stream.
@@ -124,21 +127,50 @@ StreamStart InFirstBlock(BlockSource& blocks, int32_t g) {
     return {};
 }
 
-// The workbook stream's size from its directory entry, when the directory's first sector lies in block
-// g, which surely is the document's own; 0 otherwise.
-uint32_t StreamSizeInFirstBlock(BlockSource& blocks, int32_t g) {
+// The workbook stream's entry, when the directory's first sector lies in block g, which surely is the
+// document's own.
+struct EntryInFirstBlock {
+    bool found = false;
+    uint32_t startSector = 0;
+    uint32_t size = 0;
+    uint64_t startOffset = 0;  // in the file
+};
+
+EntryInFirstBlock WorkbookEntryInFirstBlock(BlockSource& blocks, int32_t g) {
     const auto first = blocks.GetBlock(g);
     CompoundLayout layout;
-    if (first.size() < 512 || !ReadCompoundLayout(first.first(512), layout)) return 0;
+    if (first.size() < 512 || !ReadCompoundLayout(first.first(512), layout)) return {};
     const uint64_t directory = layout.OffsetOf(layout.firstDirectorySector);
-    if (layout.firstDirectorySector >= kCompoundDifatSector || directory + layout.sectorBytes > first.size()) return 0;
+    if (layout.firstDirectorySector >= kCompoundDifatSector || directory + layout.sectorBytes > first.size()) return {};
     for (uint64_t at = directory; at < directory + layout.sectorBytes; at += kCompoundEntryBytes) {
         const auto entry = first.subspan(size_t(at), kCompoundEntryBytes);
         CompoundEntry parsed;
-        if (!ReadCompoundEntry(entry, parsed)) return 0;
-        if (IsWorkbookStreamEntry(entry, parsed) && parsed.size >= layout.miniStreamCutoff) return parsed.size;
+        if (!ReadCompoundEntry(entry, parsed)) return {};
+        if (IsWorkbookStreamEntry(entry, parsed) && parsed.size >= layout.miniStreamCutoff && parsed.startSector < kCompoundDifatSector)
+            return {true, parsed.startSector, parsed.size, layout.OffsetOf(parsed.startSector)};
     }
-    return 0;
+    return {};
+}
+
+// The stream's start where the directory in block g puts it, in a block of its own that may lie anywhere:
+// the first pieces of the document may break before it. Its block holds a workbook-globals BOF at the
+// offset the start sector gives; the nearest such block after g is taken, block g + k itself first.
+StreamStart AnywhereThroughFirstBlock(BlockSource& blocks, int32_t g, const EntryInFirstBlock& entry) {
+    const int32_t b = blocks.BlockBytes();
+    if (!entry.found || entry.startOffset < uint64_t(b)) return {};
+    const uint64_t k = entry.startOffset / uint64_t(b);
+    const size_t within = size_t(entry.startOffset % uint64_t(b));
+    if (k >= uint64_t(kMaxSeedBlocks) || within + sizeof kGlobalsBof > size_t(b)) return {};
+    const int32_t count = blocks.BlockCount();
+    const int32_t expected = g + int32_t(k);
+    if (expected < count && HasAt(blocks.GetBlock(expected), within, kGlobalsBof, sizeof kGlobalsBof))
+        return {expected, int32_t(within), -1};
+    for (int32_t n = 1; n < count - 2; ++n) {
+        const int32_t index = 2 + (g - 2 + n) % (count - 2);
+        if (index >= g && index <= expected) continue;  // the blocks the contiguous view takes
+        if (HasAt(blocks.GetBlock(index), within, kGlobalsBof, sizeof kGlobalsBof)) return {index, int32_t(within), int32_t(k)};
+    }
+    return {};
 }
 
 }  // namespace
@@ -149,16 +181,20 @@ bool FindWorkbookStreamSeed(BlockSource& blocks, int32_t g, int32_t sectorsPerBl
     if (g < 2 || sectorsPerBlock < 1 || b != sectorsPerBlock * 512) return false;
     if (!HasAt(blocks.GetBlock(g), 0, kSignature)) return false;
 
+    const EntryInFirstBlock entry = WorkbookEntryInFirstBlock(blocks, g);
     StreamStart start = AtFixedPlaces(blocks, g, sectorsPerBlock);
     if (start.block < 0) start = ThroughDirectory(blocks, g);
     if (start.block < 0) start = InFirstBlock(blocks, g);
-    if (start.block < 0 || start.block - g >= kMaxSeedBlocks) return false;
-    out.streamSize = StreamSizeInFirstBlock(blocks, g);
+    if (start.block < 0) start = AnywhereThroughFirstBlock(blocks, g, entry);
+    if (start.clustersBefore < 0) start.clustersBefore = start.block - g;
+    if (start.block < 0 || start.clustersBefore < 0 || start.clustersBefore >= kMaxSeedBlocks) return false;
+    out.streamSize = entry.found ? entry.size : 0;
 
+    for (int32_t k = 0; k < start.clustersBefore; ++k) out.chain.Append(g + k);
+    out.chain.Append(start.block);
     // Read last, so that the data stay valid whatever the source keeps of earlier reads.
     const auto data = blocks.GetBlock(start.block);
     if (data.size() < size_t(b)) return false;
-    for (int32_t block = g; block <= start.block; ++block) out.chain.Append(block);
     out.data.assign(data.begin() + start.offset, data.end());
     out.length = b - start.offset;
     out.streamBlock = start.block;

@@ -106,5 +106,29 @@ TEST(WorkbookStreamSeed, DirectoryNotInTheExpectedBlock) {
     }
 }
 
+// The directory in the first block puts the stream's start in a later cluster, and the file breaks
+// before it: the stream's block is the one that holds a workbook-globals BOF where the start sector puts
+// it, wherever it lies, and the directory gives the stream's size.
+TEST(WorkbookStreamSeed, StreamBlockAfterABreakIsFoundThroughTheFirstBlocksDirectory) {
+    const auto bytes = CorpusFile("poi__bug55505.xls");  // directory at 1024, stream from sector 11 (6144)
+    ASSERT_GT(bytes.size(), 8192u);
+    ASSERT_TRUE(std::equal(kGlobalsBof, kGlobalsBof + 8, bytes.begin() + 6144));
+    const uint32_t streamSize = uint32_t(bytes[1024 + 128 + 120]) | uint32_t(bytes[1024 + 128 + 121]) << 8 |
+                                uint32_t(bytes[1024 + 128 + 122]) << 16 | uint32_t(bytes[1024 + 128 + 123]) << 24;
+    MemoryBlockSource source(4096, 1000);
+    source.PutRun(10, std::span(bytes).first(4096));
+    source.Put(11, std::vector<uint8_t>(4096, 0x21));  // another file's block follows the first piece
+    source.PutRun(700, std::span(bytes).subspan(4096));
+    WorkbookStreamSeed seed;
+    ASSERT_TRUE(FindWorkbookStreamSeed(source, 10, 8, seed));
+    EXPECT_EQ(seed.streamBlock, 700);
+    EXPECT_EQ(seed.chain.blocks, std::vector<int32_t>({10, 700}));
+    EXPECT_EQ(seed.length, 4096 - 2048);
+    EXPECT_EQ(seed.streamSize, streamSize);
+    // Without that block anywhere, nothing is guessed.
+    source.Remove(700);
+    EXPECT_FALSE(FindWorkbookStreamSeed(source, 10, 8, seed));
+}
+
 }  // namespace
 }  // namespace tabulon
