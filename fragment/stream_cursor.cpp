@@ -47,9 +47,12 @@ bool MayFollow(const RecordSuccessionTable& table, uint16_t last, uint16_t next)
 
 }  // namespace
 
+// The stream ends with the EOF that closes its last listed sheet: the globals and every sheet the globals
+// listed stand on their own, while a chart embedded in a sheet (its BOF before the sheet's EOF) is part
+// of that sheet and counts for nothing.
 bool StreamCursor::Complete() const {
     const int32_t sheetsNeeded = sheetsListed_ > 0 ? sheetsListed_ : 1;
-    return bofCount_ >= 1 + sheetsNeeded && eofCount_ >= bofCount_;
+    return depth_ == 0 && substreams_ >= 1 + sheetsNeeded;
 }
 
 bool StreamCursor::MayContinueWith(std::span<const uint8_t> bytes, const RecordSuccessionTable* succession) const {
@@ -114,13 +117,16 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
         ++fedKnown_;
         unknownRun_ = 0;
     } else {
-        if (length_ != 0 && length_ != 2) ++unknownRun_;
+        // Records of one kind come in runs (the strings of a query table, of a pivot cache): a header
+        // chain that repeats its type shows the alignment as well as known ones, and counts once.
+        if (length_ != 0 && length_ != 2 && type_ != previousType_) ++unknownRun_;
         if (unknownRun_ > kMaxUnknownRun || length_ >= kMaxUnknownLength) return false;
         return true;
     }
 
     if (type_ == kBof) {
         ++bofCount_;
+        if (depth_++ == 0) ++substreams_;
         inChart_ = bodyHave >= 4 && LoadU16(body + 2) == kChartSubstream;
         if (bofCount_ > 1) {
             if (!sheetListTrusted_ && !sheetListIgnored_ && sheetPositions_ && !sheetPositions_->empty()) {
@@ -143,7 +149,7 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
             }
         }
     } else if (type_ == kEof) {
-        ++eofCount_;
+        if (depth_ > 0) --depth_;
         inChart_ = false;
     } else if (type_ == kBoundSheet && bofCount_ == 1) {
         if (bodyHave >= 4) {
@@ -164,7 +170,8 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
         sheetColumnEnd_ = LoadU16(body + 10);
     } else if (type_ == kRow && bodyHave >= 2) {
         const int32_t row = LoadU16(body);
-        const bool outOfOrder = (lastRowRecord_ >= 0 && row <= lastRowRecord_) || (sheetRowEnd_ > 0 && row >= sheetRowEnd_);
+        // Rows with a height or format of their own may lie beyond the used range of the cells.
+        const bool outOfOrder = lastRowRecord_ >= 0 && row <= lastRowRecord_;
         if (!CheckOrder(outOfOrder, judging)) return false;
         lastRowRecord_ = row;
     } else if (IsCellRecord(type_) && bodyHave >= 4) {

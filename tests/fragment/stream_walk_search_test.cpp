@@ -8,6 +8,7 @@
 #include "common/little_endian.h"
 #include "fragment/allocation_sector.h"
 #include "fragment/record_succession_table.h"
+#include "fragment/record_type_names.h"
 #include "fragment/search_context.h"
 #include "fragment/stream_cursor.h"
 #include "fragment/workbook_stream_seed.h"
@@ -93,6 +94,56 @@ TEST(StreamCursor, BytesThatCannotContinueTheSheetAreRefused) {
     for (const Case& c : cases) {
         StreamCursor cursor = sheet;
         EXPECT_EQ(cursor.Feed(c.next.Bytes(), {c.strict, nullptr}), c.expected) << c.what;
+    }
+}
+
+BiffBytes Eof() { return BiffBytes().Record(0x000A, BiffBytes()); }
+BiffBytes BoundSheet(uint32_t position) {
+    return BiffBytes().Record(0x0085, BiffBytes().U32(position).U8(0).U8(0).U8(2).U8(0).Latin1("S1"));
+}
+BiffBytes Dimensions(uint32_t rowEnd, uint16_t columnEnd) {
+    return BiffBytes().Record(0x0200, BiffBytes().U32(0).U32(rowEnd).U16(0).U16(columnEnd).U16(0));
+}
+
+// A sheet may hold a chart with a BOF and EOF of its own: the stream ends with the EOF of the last sheet
+// the globals list, not with the one that closes as many BOF records as there are sheets.
+TEST(StreamCursor, AChartInsideASheetDoesNotEndTheStream) {
+    const size_t globals = Bof(0x0005).Size() + 2 * BoundSheet(0).Size() + Eof().Size();
+    const BiffBytes first = Join({Bof(0x0010), Number(0, 0), Bof(0x0020), Eof(), Number(1, 0), Eof()});
+    const BiffBytes stream = Join({Bof(0x0005), BoundSheet(uint32_t(globals)), BoundSheet(uint32_t(globals + first.Size())),
+                                   Eof(), first, Bof(0x0010), Number(0, 0), Eof()});
+    StreamCursor cursor;
+    ASSERT_EQ(cursor.Feed(stream.Bytes(), {true, nullptr}), StreamCursor::Result::Ends);
+    EXPECT_EQ(cursor.Position(), int64_t(stream.Size()));
+}
+
+// What real writers put in a sheet that a strict reading must let pass, and what it still refuses.
+TEST(StreamCursor, SheetsAsRealWritersWriteThem) {
+    const BiffBytes start = Join({Bof(0x0005), Eof(), Bof(0x0010), Dimensions(12, 5), Row(10), Number(10, 2)});
+    StreamCursor sheet;
+    ASSERT_EQ(sheet.Feed(start.Bytes(), {false, nullptr}), StreamCursor::Result::Continues);
+    // Records of kinds the rules do not know: the strings of a query table come in long runs of one kind.
+    const uint16_t unknown[] = {0x00CD, 0x00CE, 0x00CF, 0x01AD};
+    for (uint16_t type : unknown) ASSERT_FALSE(RecordTypeNames::IsKnown(type)) << type;
+    BiffBytes oneKind, fourKinds;
+    for (int k = 0; k < 6; ++k) oneKind.Record(unknown[0], BiffBytes().Zeros(20));
+    for (uint16_t type : unknown) fourKinds.Record(type, BiffBytes().Zeros(20));
+    struct Case {
+        const char* what;
+        BiffBytes next;
+        StreamCursor::Result expected;
+    };
+    const Case cases[] = {
+        {"a formatted row beyond the cells' used range", Join({Row(0xFFF2), Row(0xFFF3)}), StreamCursor::Result::Continues},
+        {"a cell beyond the used range", Number(12, 0), StreamCursor::Result::Fails},
+        {"a run of one unknown kind", Join({oneKind, Number(11, 0)}), StreamCursor::Result::Continues},
+        {"four unknown kinds in a row", Join({fourKinds, Number(11, 0)}), StreamCursor::Result::Fails},
+    };
+    for (const Case& c : cases) {
+        StreamCursor cursor = sheet;
+        // A known record first, so that the cases are judged past a block's aligning records.
+        const BiffBytes bytes = Join({Number(10, 3), Number(10, 4), c.next});
+        EXPECT_EQ(cursor.Feed(bytes.Bytes(), {true, nullptr}), c.expected) << c.what;
     }
 }
 
