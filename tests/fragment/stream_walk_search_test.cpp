@@ -254,6 +254,14 @@ TEST(AllocationSector, TableSectorsAndOtherData) {
     const auto book = test::ReadFileBytes(dir.File("book.xls"));
     std::vector<uint8_t> chainsEndingInMarks = TableSector({{127, 129}});
     StoreU32(chainsEndingInMarks.data() + 4 * 127, 0xFFFFFFFE);
+    // The table's last sector in a small file: short chains, end marks, and the sector's own mark.
+    auto entries = [](std::initializer_list<uint32_t> used) {
+        std::vector<uint8_t> sector(kCompoundSectorBytes, 0xFF);
+        int at = 0;
+        for (uint32_t entry : used) StoreU32(sector.data() + 4 * at++, entry);
+        return sector;
+    };
+    constexpr uint32_t kEnd = 0xFFFFFFFE, kTable = 0xFFFFFFFD;
     struct Case {
         const char* what;
         std::vector<uint8_t> sector;
@@ -264,6 +272,10 @@ TEST(AllocationSector, TableSectorsAndOtherData) {
         {"a table sector whose chains end in marks", chainsEndingInMarks, true},
         {"the table's last sector, free after its chains", TableSector({{40, 2049}}), true},
         {"the last sector of a small table", TableSector({{6, 2049}}), true},
+        {"the last sector of a small file's table, marking itself",
+         entries({kTable, 0x82, 0x83, 0x84, kEnd, kEnd, kEnd, 0x88, kEnd}), true},
+        {"short chains without the table's own mark", entries({0x82, 0x83, 0x84, kEnd, kEnd, kEnd, 0x88, kEnd, 0x90}),
+         false},
         {"all free", std::vector<uint8_t>(kCompoundSectorBytes, 0xFF), false},
         {"zeros", std::vector<uint8_t>(kCompoundSectorBytes, 0), false},
         {"sector numbers beyond any workbook", TableSector({{128, 0x01000000}}), false},
@@ -294,6 +306,83 @@ TEST(StreamWalkSearch, AStreamIsFollowedThroughTheTableSectorsInsideIt) {
     const auto [wrong, unused] = std::mismatch(found.begin(), found.end() - 2, truth[0].begin());
     EXPECT_EQ(wrong, found.end() - 2) << "block " << (wrong - found.begin()) << " of " << found.size() << ", file "
                                       << truth[0].size() << " blocks";
+}
+
+// Length of the workbook stream of a python3-xlwt file, read through to its last EOF.
+int64_t XlwtStreamLength(const std::vector<uint8_t>& file) {
+    StreamCursor whole;
+    EXPECT_EQ(whole.Feed(std::span(file).subspan(kXlwtStreamOffset), {true, nullptr}), StreamCursor::Result::Ends);
+    return whole.Position();
+}
+
+// A sector of the compound document that is not the stream's (a directory or short-stream table sector)
+// inside the stream's run of sectors, in a block next on disk, is stepped over; the stream is followed to
+// its end through consecutive blocks.
+TEST(StreamWalkSearch, ASectorOfAnotherKindInsideTheStreamIsSteppedOver) {
+    test::TempDir dir;
+    ASSERT_TRUE(test::MakeWorkbook(dir.File("book.xls"), 900, 6, 1, 11));
+    const auto book = test::ReadFileBytes(dir.File("book.xls"));
+    const int64_t streamLength = XlwtStreamLength(book);
+    std::mt19937 random(5);
+    for (const size_t at : {size_t(3 * 4096 + 1024), size_t(5 * 4096)}) {
+        ASSERT_LT(at, kXlwtStreamOffset + size_t(streamLength) - 4096);
+        std::vector<uint8_t> file(book.begin(), book.begin() + long(at));
+        for (size_t k = 0; k < kCompoundSectorBytes; ++k) file.push_back(uint8_t(random()));
+        file.insert(file.end(), book.begin() + long(at), book.end());
+        MemoryBlockSource source(4096, 400);
+        source.PutRun(20, file);
+        WorkbookStreamSeed seed;
+        ASSERT_TRUE(FindWorkbookStreamSeed(source, 20, 8, seed));
+        SearchContext context(source, ShippedTable());
+        context.sizeLimit = file.size();
+        StreamWalkSearch::Run(context, seed.chain.blocks, std::span(seed.data.data(), size_t(seed.length)));
+        ASSERT_EQ(context.results.size(), 1u) << at;
+        const auto& found = context.results[0];
+        const size_t streamBlocks = size_t((int64_t(kXlwtStreamOffset + kCompoundSectorBytes) + streamLength + 4095) / 4096);
+        ASSERT_GE(found.size(), streamBlocks) << at;
+        for (size_t k = 0; k < streamBlocks; ++k) EXPECT_EQ(found[k], 20 + int32_t(k)) << at << ", block " << k;
+    }
+}
+
+// A later piece of the same stream next on disk may pass once a sector is stepped over, where cells come
+// in the same regular records block after block: the piece that continues the stream as it is, wherever
+// it lies, comes first.
+TEST(StreamWalkSearch, ALaterPieceNextOnDiskDoesNotTakeTheNextPiecesPlace) {
+    test::TempDir dir;
+    ASSERT_TRUE(test::MakeWorkbook(dir.File("book.xls"), 3000, 6, 1, 13));
+    const auto file = test::ReadFileBytes(dir.File("book.xls"));
+    const size_t b = 4096;
+    const size_t count = (file.size() + b - 1) / b;
+    const size_t streamBlocks = size_t((int64_t(kXlwtStreamOffset) + XlwtStreamLength(file) + 4095) / 4096);
+    ASSERT_GT(streamBlocks, 40u);
+    // File blocks up to `cut` from block 20 on, those from cut + 3 right after them, the three between
+    // far away. Where block cut + 3 continues the stream as it is, by chance, nothing tells it from the
+    // true next block: such cuts are left out.
+    int tried = 0;
+    for (size_t cut = 4; cut + 8 < streamBlocks; cut += 3) {
+        StreamCursor before;
+        ASSERT_EQ(before.Feed(std::span(file).subspan(kXlwtStreamOffset, cut * b - kXlwtStreamOffset), {true, nullptr}),
+                  StreamCursor::Result::Continues);
+        if (before.Feed(std::span(file).subspan((cut + 3) * b, b), {true, nullptr}) != StreamCursor::Result::Fails) continue;
+        ++tried;
+        std::vector<int32_t> truth(count);
+        for (size_t k = 0; k < count; ++k)
+            truth[k] = int32_t(k < cut ? 20 + k : k < cut + 3 ? 300 + k : 20 + k - 3);
+        MemoryBlockSource source(int32_t(b), 600);
+        for (size_t k = 0; k < count; ++k)
+            source.Put(truth[k], std::span(file).subspan(k * b, std::min(b, file.size() - k * b)));
+        WorkbookStreamSeed seed;
+        ASSERT_TRUE(FindWorkbookStreamSeed(source, 20, 8, seed));
+        SearchContext context(source, ShippedTable());
+        context.sizeLimit = file.size();
+        StreamWalkSearch::Run(context, seed.chain.blocks, std::span(seed.data.data(), size_t(seed.length)));
+        ASSERT_EQ(context.results.size(), 1u) << "cut " << cut;
+        const auto& found = context.results[0];
+        ASSERT_GE(found.size(), streamBlocks) << "cut " << cut;
+        const auto [wrong, unused] = std::mismatch(found.begin(), found.begin() + long(streamBlocks), truth.begin());
+        EXPECT_EQ(wrong, found.begin() + long(streamBlocks)) << "cut " << cut << ", block " << (wrong - found.begin());
+    }
+    EXPECT_GE(tried, 20);
 }
 
 }  // namespace
