@@ -16,6 +16,8 @@ namespace {
 constexpr uint64_t kLongTail = 64 * 1024;
 constexpr int kMaxSkippedSectors = 2;  // allocation sectors stepped over in one block
 constexpr int kMaxForeignSectors = 2;  // other sectors of the document stepped over in a block next on disk
+constexpr int32_t kMaxAcross = 4;      // blocks after a piece's first that an unjudged record body may fill
+constexpr size_t kMaxAcrossCandidates = 8;  // blocks that may fit there before the fit tells nothing
 
 struct Candidate {
     int32_t block = 0;
@@ -29,6 +31,10 @@ struct Candidate {
     // and passes once sectors of the document's own inside it are stepped over; 2 it is the block next on
     // disk and passes only when the row and cell order is not enforced.
     uint8_t fallback = 0;
+    // Taken for the records where the unjudged body it continues ends, in the blocks after it on disk:
+    // the cell distance is theirs.
+    bool across = false;
+    uint64_t acrossDistance = 0;
 };
 
 // A choice point: the candidates for the block after the first `pathLength` blocks, best first. Where
@@ -336,10 +342,12 @@ private:
         if (scans_ >= StreamWalkSearch::kMaxScans) return false;
         ++scans_;
         ++context_.steps;
-        // Inside a record body that cannot be judged, any block would do: the piece is not findable.
-        if (!cursor_.AtRecordStart() && cursor_.BodyLeft() >= uint32_t(b_) && !cursor_.JudgesBody()) return false;
         const StreamCursor::Judging strict {true, &context_.table, true};
         const int32_t count = blocks_.BlockCount();
+        if (!cursor_.AtRecordStart() && cursor_.BodyLeft() >= uint32_t(b_) && !cursor_.JudgesBody()) {
+            if (!ChooseAcross(frame, skip)) return false;
+            return Rank(frame);
+        }
         for (int32_t i = 0; i < count; ++i) {
             if (Used(i) || i == skip) continue;
             if ((i & 1023) == 0 && context_.StopRequested()) return false;
@@ -380,9 +388,60 @@ private:
                 frame.candidates.push_back(std::move(candidate));
             }
         }
+        return Rank(frame);
+    }
+
+    // The next piece begins inside a record body that cannot be judged and fills the whole block: any block
+    // would do as its first. A block is taken for what the blocks after it on disk show where the body
+    // ends: records that continue the stream, judged as strictly as a piece's first block, or at least the
+    // header of one that may follow the body's record (long records follow each other: a drawing and its
+    // continuations). A body that ends more than kMaxAcross blocks further on leaves the piece unfindable,
+    // and so does evidence that many blocks fit: it does not tell the piece's first block.
+    bool ChooseAcross(Frame& frame, int32_t skip) {
+        const int32_t across = int32_t(cursor_.BodyLeft() / uint32_t(b_));  // the block, after the first, where the body ends
+        if (across > kMaxAcross) return false;
+        const bool headerInside = cursor_.BodyLeft() % uint32_t(b_) + 4 <= uint32_t(b_);  // the next header, in that block
+        const StreamCursor::Judging natural {true, nullptr};
+        const StreamCursor::Judging strict {true, &context_.table, true};
+        const int32_t count = blocks_.BlockCount();
+        for (int32_t i = 0; i + across < count; ++i) {
+            if (Used(i) || i == skip) continue;
+            if ((i & 1023) == 0 && context_.StopRequested()) return false;
+            bool available = true;
+            for (int32_t k = 1; k <= across && available; ++k) available = !Used(i + k);
+            if (!available) continue;
+            Candidate candidate;
+            candidate.block = i;
+            if (Try(cursor_, i, natural, candidate.cursor) != StreamCursor::Result::Continues) continue;
+            StreamCursor probe = candidate.cursor;
+            bool body = true;
+            for (int32_t k = 1; k < across && body; ++k) {
+                StreamCursor next;
+                body = Try(probe, i + k, natural, next) == StreamCursor::Result::Continues;
+                probe = std::move(next);
+            }
+            if (!body) continue;
+            const auto data = blocks_.GetBlock(i + across);
+            if (data.size() < size_t(b_)) continue;
+            const auto last = data.first(size_t(b_));
+            if (!probe.MayContinueWith(last, strict.succession) && !HoldsAllocationSector(last)) continue;
+            StreamCursor after;
+            const auto result = FeedBlock(probe, last, strict, after);
+            if (result == StreamCursor::Result::Fails) continue;
+            if (result == StreamCursor::Result::Continues && after.FedKnownRecords() == 0 && !headerInside) continue;
+            candidate.across = true;
+            candidate.acrossDistance = CellDistance(after);
+            frame.candidates.push_back(std::move(candidate));
+            if (frame.candidates.size() > kMaxAcrossCandidates) return false;
+        }
+        return !frame.candidates.empty();
+    }
+
+    // Ranks a choice point's candidates, best first.
+    bool Rank(Frame& frame) {
         if (frame.candidates.empty()) return false;
         for (Candidate& candidate : frame.candidates) {
-            candidate.cellDistance = CellDistance(candidate.cursor);
+            candidate.cellDistance = candidate.across ? candidate.acrossDistance : CellDistance(candidate.cursor);
             candidate.lookAhead = candidate.ends ? StreamWalkSearch::kLookAheadBlocks : LookAhead(candidate);
         }
         // A string table's own next bytes end about as many strings per block as its bytes so far did;

@@ -385,5 +385,42 @@ TEST(StreamWalkSearch, ALaterPieceNextOnDiskDoesNotTakeTheNextPiecesPlace) {
     EXPECT_GE(tried, 20);
 }
 
+// A piece that begins inside a long record whose body cannot be judged (a drawing) is known by the
+// records where the body ends, in the block after it on disk.
+TEST(StreamWalkSearch, APieceBeginningInsideALongRecordIsKnownByTheRecordsAfterIt) {
+    std::mt19937 random(21);
+    BiffBytes drawing;
+    drawing.U16(0x000F).U16(0xF000);
+    while (drawing.Size() < 8000) drawing.U8(uint8_t(random()));
+    BiffBytes stream = Bof(0x0005);
+    while (stream.Size() < 6000) stream.Record(0x00E0, BiffBytes().Zeros(20));
+    stream.Record(0x008C, BiffBytes().U16(1).U16(1)).Record(0x00EB, drawing);
+    stream.Append(Eof().Bytes()).Append(Bof(0x0010).Bytes());
+    for (uint16_t row = 0; row < 600; ++row) stream.Append(Join({Number(row, 0), Number(row, 1)}).Bytes());
+    stream.Append(Eof().Bytes());
+    const std::vector<uint8_t>& bytes = stream.Bytes();
+    const size_t b = 4096;
+    const size_t count = (bytes.size() + b - 1) / b;
+    ASSERT_GT(count, 6u);
+    // Blocks 0 and 1 at 20, the rest from 200 on: block 2 lies wholly inside the drawing's body.
+    std::vector<int32_t> truth;
+    for (size_t k = 0; k < count; ++k) truth.push_back(int32_t(k < 2 ? 20 + k : 198 + k));
+    MemoryBlockSource source(int32_t(b), 600);
+    for (size_t k = 0; k < count; ++k) source.Put(truth[k], std::span(bytes).subspan(k * b, std::min(b, bytes.size() - k * b)));
+    // Other workbooks' blocks around them.
+    test::TempDir dir;
+    ASSERT_TRUE(test::MakeWorkbook(dir.File("other.xls"), 1500, 5, 2, 17));
+    source.PutRun(300, test::ReadFileBytes(dir.File("other.xls")));
+
+    SearchContext context(source, ShippedTable());
+    const auto first = source.GetBlock(20);
+    const std::vector<uint8_t> streamBytes(first.begin(), first.begin() + long(b));
+    StreamWalkSearch::Run(context, {20}, streamBytes);
+    ASSERT_EQ(context.results.size(), 1u);
+    const auto& found = context.results[0];
+    ASSERT_GE(found.size(), count);
+    EXPECT_TRUE(std::equal(truth.begin(), truth.end(), found.begin()));
+}
+
 }  // namespace
 }  // namespace tabulon
