@@ -40,9 +40,11 @@ bool IsCellTableRecord(uint16_t type) {
 // The table of successions is learnt from sample workbooks and cannot list every order that real ones
 // use: charts are runs of their own records (0x10xx) in any order the chart needs, and a row's cells come
 // in any mix of kinds.
-bool MayFollow(const RecordSuccessionTable& table, uint16_t last, uint16_t next) {
+// A record whose body is as long as a body may be goes on in CONTINUE records, whatever its type.
+bool MayFollow(const RecordSuccessionTable& table, uint16_t last, uint16_t lastLength, uint16_t next) {
     return table.MayFollow(last, next) || IsChartRecord(last) || IsChartRecord(next) ||
-           (IsCellTableRecord(last) && IsCellTableRecord(next));
+           (IsCellTableRecord(last) && IsCellTableRecord(next)) ||
+           (next == record_type::kContinue && lastLength == kMaxBody);
 }
 
 }  // namespace
@@ -63,7 +65,9 @@ bool StreamCursor::MayContinueWith(std::span<const uint8_t> bytes, const RecordS
     const uint16_t length = LoadU16(bytes.data() + entry + 2);
     if (IsFiller(type) || length > kMaxBody) return false;
     const uint16_t before = headerHave_ == 0 ? previousType_ : type_;
-    return succession == nullptr || MayFollow(*succession, before, type);
+    // The record before the header is the last one read (or, inside a body, the current one): its
+    // length is still length_.
+    return succession == nullptr || MayFollow(*succession, before, length_, type);
 }
 
 bool StreamCursor::CheckOrder(bool outOfOrder, const Judging& judging) {
@@ -71,10 +75,12 @@ bool StreamCursor::CheckOrder(bool outOfOrder, const Judging& judging) {
 }
 
 bool StreamCursor::StartRecord(const Judging& judging) {
+    const uint16_t previousLength = length_;
     type_ = LoadU16(header_.data());
     length_ = LoadU16(header_.data() + 2);
     if (IsFiller(type_) || length_ > kMaxBody) return false;
-    if (firstHeaderOfFeed_ && judging.succession != nullptr && !MayFollow(*judging.succession, previousType_, type_))
+    if (firstHeaderOfFeed_ && judging.succession != nullptr &&
+        !MayFollow(*judging.succession, previousType_, previousLength, type_))
         return false;
     firstHeaderOfFeed_ = false;
     ++fedHeaders_;

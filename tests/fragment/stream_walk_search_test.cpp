@@ -147,6 +147,29 @@ TEST(StreamCursor, SheetsAsRealWritersWriteThem) {
     }
 }
 
+// A record as long as a body may be goes on in CONTINUE records, whatever its type and whatever the
+// learnt successions list: a block that begins with such a CONTINUE may follow it.
+TEST(StreamCursor, AFullLengthRecordMayGoOnInAContinueRecord) {
+    const RecordSuccessionTable& table = ShippedTable();
+    ASSERT_FALSE(table.MayFollow(0x00EC, 0x003C)) << "the case needs a succession the table does not list";
+    auto drawing = [](size_t length) {
+        BiffBytes body;
+        body.U16(0x000F).U16(0xF002);
+        while (body.Size() < length) body.U8(0x5A);
+        return BiffBytes().Record(0x00EC, body);
+    };
+    const BiffBytes next = Join({BiffBytes().Record(0x003C, BiffBytes().Zeros(100)), Number(3, 1), Number(3, 2)});
+    for (const size_t length : {size_t(8224), size_t(238)}) {
+        StreamCursor cursor;
+        const BiffBytes start = Join({Bof(0x0005), Eof(), Bof(0x0010), Number(2, 0), drawing(length)});
+        ASSERT_EQ(cursor.Feed(start.Bytes(), {false, nullptr}), StreamCursor::Result::Continues);
+        EXPECT_EQ(cursor.MayContinueWith(next.Bytes(), &table), length == 8224) << length;
+        EXPECT_EQ(cursor.Feed(next.Bytes(), {true, &table, true}),
+                  length == 8224 ? StreamCursor::Result::Continues : StreamCursor::Result::Fails)
+            << length;
+    }
+}
+
 // Cuts each file into pieces of 1 to 6 blocks and lays all pieces out shuffled, with gaps, from block
 // 10 on. Returns each file's first block and fills `truth` with each file's blocks in order.
 std::vector<int32_t> LayOutShuffled(MemoryBlockSource& source, const std::vector<std::vector<uint8_t>>& files,
