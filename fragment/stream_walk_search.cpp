@@ -263,11 +263,20 @@ private:
     }
 
     // Feeds the block `block`, which lies next on disk after the chain's last one. With `stepping`, up to
-    // kMaxForeignSectors sectors of the document's own that stand in it are stepped over.
+    // kMaxForeignSectors sectors of the document's own that stand in it are stepped over. A block of one
+    // byte value throughout, which the source does not offer, is taken where a record body that cannot
+    // be judged runs through all of it (a long record of zeros), unless `offeredOnly`.
     StreamCursor::Result Try(const StreamCursor& from, int32_t block, const StreamCursor::Judging& judging,
-                             StreamCursor& after, bool stepping = false) {
+                             StreamCursor& after, bool stepping = false, bool offeredOnly = false) {
         const auto data = blocks_.GetBlock(block);
-        if (data.size() < size_t(b_)) return StreamCursor::Result::Fails;
+        if (data.size() < size_t(b_)) {
+            if (offeredOnly || from.AtRecordStart() || from.BodyLeft() < uint32_t(b_) || from.JudgesBody())
+                return StreamCursor::Result::Fails;
+            const int filler = blocks_.FillerByte(block);
+            if (filler < 0) return StreamCursor::Result::Fails;
+            held_.assign(size_t(b_), uint8_t(filler));
+            return FeedBlock(from, held_, judging, after);
+        }
         const auto result = FeedBlock(from, data.first(size_t(b_)), judging, after);
         if (result != StreamCursor::Result::Fails || !stepping) return result;
         // Stepping over sectors may need the block after this one; the source's buffer is reused.
@@ -412,7 +421,7 @@ private:
             if (!available) continue;
             Candidate candidate;
             candidate.block = i;
-            if (Try(cursor_, i, natural, candidate.cursor) != StreamCursor::Result::Continues) continue;
+            if (Try(cursor_, i, natural, candidate.cursor, false, true) != StreamCursor::Result::Continues) continue;
             StreamCursor probe = candidate.cursor;
             bool body = true;
             for (int32_t k = 1; k < across && body; ++k) {

@@ -445,5 +445,36 @@ TEST(StreamWalkSearch, APieceBeginningInsideALongRecordIsKnownByTheRecordsAfterI
     EXPECT_TRUE(std::equal(truth.begin(), truth.end(), found.begin()));
 }
 
+// A long record may hold a whole block of zeros, which a block source does not offer: the stream runs
+// through it where the record's body covers all of it.
+TEST(StreamWalkSearch, AStreamRunsThroughAZeroBlockInsideALongRecord) {
+    BiffBytes drawing;
+    drawing.U16(0x000F).U16(0xF000).Zeros(8000 - 4);
+    BiffBytes stream = Bof(0x0005);
+    while (stream.Size() < 6000) stream.Record(0x00E0, BiffBytes().Zeros(20));
+    stream.Record(0x008C, BiffBytes().U16(1).U16(1)).Record(0x00EB, drawing);
+    stream.Append(Eof().Bytes()).Append(Bof(0x0010).Bytes());
+    for (uint16_t row = 0; row < 600; ++row) stream.Append(Join({Number(row, 0), Number(row, 1)}).Bytes());
+    stream.Append(Eof().Bytes());
+    const std::vector<uint8_t>& bytes = stream.Bytes();
+    const size_t b = 4096;
+    const size_t count = (bytes.size() + b - 1) / b;
+    ASSERT_TRUE(std::all_of(bytes.begin() + 2 * b, bytes.begin() + 3 * b, [](uint8_t v) { return v == 0; }));
+    MemoryBlockSource source(int32_t(b), 600);
+    source.PutRun(20, bytes);
+    source.PutFiller(22, 0x00);
+    // A zero block elsewhere is no piece of the stream.
+    source.PutFiller(90, 0x00);
+
+    SearchContext context(source, ShippedTable());
+    const auto first = source.GetBlock(20);
+    const std::vector<uint8_t> streamBytes(first.begin(), first.begin() + long(b));
+    StreamWalkSearch::Run(context, {20}, streamBytes);
+    ASSERT_EQ(context.results.size(), 1u);
+    const auto& found = context.results[0];
+    ASSERT_GE(found.size(), count);
+    for (size_t k = 0; k < count; ++k) EXPECT_EQ(found[k], 20 + int32_t(k)) << k;
+}
+
 }  // namespace
 }  // namespace tabulon
