@@ -18,6 +18,13 @@ public:
     // record tests near the block end read a header cut by it). Empty when the block is not offered.
     // The data stay valid until the next call.
     virtual std::span<const uint8_t> GetBlock(int32_t index) = 0;
+    // For a block not offered because it is free but holds one byte value throughout (a zeroed or erased
+    // area, or a stretch of zeros inside a file that a long record may run through): that byte, 0x00 or
+    // 0xFF. -1 for any other block. May read the block, like GetBlock.
+    virtual int FillerByte(int32_t index) {
+        (void)index;
+        return -1;
+    }
 };
 
 }  // namespace tabulon

@@ -56,6 +56,8 @@ void BlockStore::Clear() {
     examined_.shrink_to_fit();
     filler_.clear();
     filler_.shrink_to_fit();
+    erased_.clear();
+    erased_.shrink_to_fit();
     blockReads_ = 0;
 }
 
@@ -67,13 +69,14 @@ BlockStore::PrepareResult BlockStore::Prepare(const BlockStoreLayout& layout, Sc
         result = layout.fatFound ? LoadAllocationTable(layout, progress) : AlignGrid(layout);
         if (result == PrepareResult::Ready) {
             const size_t b = size_t(sectorsPerBlock_) * 512;
+            filler_.assign((size_t(blockCount_) + 63) / 64, 0);
+            erased_.assign(filler_.size(), 0);
             if (layout.inMemory) {
                 inMemory_ = true;
                 result = ReadIntoMemory(progress);
             } else {
                 readBuffer_.assign(b + 512, 0);
-                examined_.assign((size_t(blockCount_) + 63) / 64, 0);
-                filler_.assign(examined_.size(), 0);
+                examined_.assign(filler_.size(), 0);
             }
         }
     } catch (const std::bad_alloc&) {
@@ -206,7 +209,11 @@ BlockStore::PrepareResult BlockStore::ReadIntoMemory(ScanProgress* progress) {
             if (!read && (SectorOfBlock(i + k) + uint64_t(sectorsPerBlock_) > reader_.SectorCount() ||
                           !reader_.ReadSectors(window.data() + size_t(k) * b, uint32_t(b), uint32_t(SectorOfBlock(i + k)))))
                 continue;
-            if (IsFiller(data)) continue;
+            if (IsFiller(data)) {
+                SetBit(filler_, i + k);
+                if (data[0] == 0xFF) SetBit(erased_, i + k);
+                continue;
+            }
             auto copy = std::make_unique<uint8_t[]>(b + kMemoryTailBytes);
             std::memcpy(copy.get(), data, b);
             std::memset(copy.get() + b, 0, kMemoryTailBytes);
@@ -219,6 +226,13 @@ BlockStore::PrepareResult BlockStore::ReadIntoMemory(ScanProgress* progress) {
         if (progress) progress->SetPos(i);
     }
     return PrepareResult::Ready;
+}
+
+int BlockStore::FillerByte(int32_t index) {
+    if (index < 2 || index >= blockCount_ || IsAllocated(index)) return -1;
+    if (!inMemory_ && !Bit(examined_, index)) GetBlock(index);
+    if (!Bit(filler_, index)) return -1;
+    return Bit(erased_, index) ? 0xFF : 0x00;
 }
 
 bool BlockStore::IsFiller(const uint8_t* data) const {
@@ -301,6 +315,7 @@ std::span<const uint8_t> BlockStore::GetBlock(int32_t index) {
         SetBit(examined_, index);
         if (IsFiller(readBuffer_.data())) {
             SetBit(filler_, index);
+            if (readBuffer_[0] == 0xFF) SetBit(erased_, index);
             return {};
         }
     }

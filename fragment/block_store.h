@@ -48,6 +48,7 @@ public:
     int32_t BlockCount() const override { return blockCount_; }
     int32_t BlockBytes() const override { return sectorsPerBlock_ * 512; }
     std::span<const uint8_t> GetBlock(int32_t index) override;
+    int FillerByte(int32_t index) override;
 
     bool Empty() const { return blockCount_ == 0; }
     int32_t SectorsPerBlock() const { return sectorsPerBlock_; }
@@ -91,7 +92,10 @@ private:
 
     // Direct mode.
     std::vector<uint8_t> readBuffer_;  // B + 512 bytes: the block and the sector after it
-    std::vector<uint64_t> examined_, filler_;
+    std::vector<uint64_t> examined_;
+
+    // Free blocks of one byte value throughout, and which of them hold 0xFF (the others hold zeros).
+    std::vector<uint64_t> filler_, erased_;
     uint64_t blockReads_ = 0;
 };
 

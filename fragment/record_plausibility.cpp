@@ -13,6 +13,7 @@ namespace {
 constexpr uint32_t kMaxRow = 0x3FFF;
 constexpr uint32_t kMaxColumn = 500;
 constexpr uint32_t kMaxXf = 1000;
+constexpr uint32_t kMaxStringsPerBucket = 0x2000;  // an index bucket per so many shared strings, at most
 
 // The record under judgement. Offsets count from the record's first byte, so the body starts at 4.
 // Has(n) tells whether the offsets [0, n) lie inside the buffer; the readers assume the caller asked.
@@ -113,12 +114,14 @@ bool IsFontPlausible(const Record& r) {
            weight <= 1000;
 }
 
-// The device name (UTF-16 at offset 6) of a printer record names a known maker or a network printer,
-// or is a long run of printable 8-bit characters.
+// A printer record starts with the environment its settings were made in. For Windows (0) the device
+// name (UTF-16 at offset 6) names a known maker or a network printer, or is a long run of printable
+// 8-bit characters. Other environments and writers put structures of their own there, which cannot be
+// judged.
 bool IsPrinterPlausible(const Record& r) {
     if (r.len < 2) return false;
     if (!r.Has(6)) return true;
-    if (r.W(4) != 0) return false;
+    if (r.W(4) != 0) return true;
 
     // A private copy of the first ten characters, as if a NUL followed the tenth.
     char16_t name[10] = {};
@@ -268,7 +271,9 @@ bool IsSstPlausible(const Record& r) {
     if (r.len < 8) return false;
     if (r.rem <= 8 || !r.Has(12)) return true;
     uint32_t total = r.D(4), unique = r.D(8);
-    if (unique > total || total == 0) return false;
+    // A workbook without a single string still writes its table: both counts 0 and nothing after them.
+    if (total == 0) return unique == 0 && r.len == 8;
+    if (unique > total) return false;
     if (unique > 0x3FFFF || total > 0x3FFFF) return false;
     if (unique == 0) return true;
     const uint64_t body = uint64_t(r.position) + 4;
@@ -348,7 +353,9 @@ bool IsPalettePlausible(const Record& r) {
 bool IsExternSheetPlausible(const Record& r) {
     if (r.len < 2 || (r.len - 2) % 6 != 0) return false;
     const uint64_t entries = r.Clipped((r.len - 2) / 6, 6, 6);
-    auto sheetIndexOk = [](uint16_t v) { return v <= 128 || v == 0xFFFF; };
+    // 0xFFFE stands for the workbook itself (names of add-ins and of the whole book), 0xFFFF for a
+    // sheet that was deleted.
+    auto sheetIndexOk = [](uint16_t v) { return v <= 128 || v >= 0xFFFE; };
     for (uint64_t i = 0; i < entries; ++i) {
         uint64_t at = 6 + 6 * i;
         if (r.W(at) > 4095 || !sheetIndexOk(r.W(at + 2)) || !sheetIndexOk(r.W(at + 4))) return false;
@@ -356,17 +363,16 @@ bool IsExternSheetPlausible(const Record& r) {
     return true;
 }
 
+// The shared strings' index: strings per bucket, then one bucket of 8 bytes per so many strings, each the
+// stream position of its first string. Writers that set aside a fixed number of buckets leave those
+// the table does not need as they found them in memory, and an empty table's index holds whatever count
+// its writer chose: only the count's size and the first bucket's position are judged.
 bool IsExtSstPlausible(const Record& r) {
     if (r.len < 2 || (r.len - 2) % 8 != 0) return false;
     if (!r.Has(6)) return true;
-    if (r.W(4) < 8) return false;
-    if (r.len == 2 && r.W(4) != 8) return false;
-    const uint64_t buckets = std::min<uint64_t>(r.Clipped((r.len - 2) / 8, 6, 8), 25);
-    for (uint64_t i = 0; i < buckets; ++i) {
-        uint64_t at = 6 + 8 * i;
-        if (r.D(at) > 0x0FFFFFFF || r.W(at + 4) > kMaxRow) return false;
-    }
-    return true;
+    if (r.W(4) > kMaxStringsPerBucket) return false;
+    if (r.len == 2 || !r.Has(10)) return true;
+    return r.D(6) <= 0x0FFFFFFF;
 }
 
 bool IsMergedCellsPlausible(const Record& r) {
@@ -601,11 +607,12 @@ bool Judge(const Record& r, uint16_t type) {
         return IsExtSstPlausible(r);
     case 0x01AE:  // SUPBOOK
         return IsSupBookPlausible(r);
-    case 0x01B0:  // CONDFMT
+    case 0x01B0:  // CONDFMT: the rules' count, a flag with the format's number above it, the range around
+                  // all the ranges (whole columns reach row 0xFFFF), and the ranges' count.
         if (r.len < 14 || r.len % 8 != 6) return false;
         if (r.Guard(14) || !r.Has(18)) return true;
-        return r.len == 8 * uint64_t(r.W(16)) + 14 && r.W(6) <= 1 && r.W(8) <= kMaxRow && r.W(10) <= kMaxRow &&
-               r.W(12) <= kMaxColumn && r.W(14) <= kMaxColumn;
+        return r.len == 8 * uint64_t(r.W(16)) + 14 && r.W(8) <= r.W(10) && r.W(12) <= r.W(14) &&
+               r.W(14) <= kMaxColumn;
     case 0x01B2:  // DVAL
         if (r.len != 18) return false;
         return !r.Has(6) || r.W(4) <= 7;
@@ -634,17 +641,18 @@ bool Judge(const Record& r, uint16_t type) {
         if (r.len != 8) return false;
         if (r.Guard(8) || !r.Has(12)) return true;
         return r.B(11) <= 1;
-    case 0x0207:  // STRING
-        if (r.len < 4 || r.len > 64) return false;
+    case 0x0207:  // STRING: a formula's text result, as long as its text says
+        if (r.len < 4) return false;
         if (r.rem > 2) {
             if (!r.Has(6)) return true;
             if (r.W(4) == 0) return false;
         }
         if (r.Guard(5)) return true;
         return MatchesLongString(r, 4, 0);
-    case 0x0208:  // ROW
+    case 0x0208:  // ROW: any row may have a height or format of its own, up to the sheet's last (0xFFFF);
+                  // the field after the height is unused and always 0.
         if (r.len != 16) return false;
-        return r.Guard(16) || (r.W(4) <= kMaxRow && r.W(6) <= kMaxColumn && r.W(8) <= kMaxColumn);
+        return r.Guard(16) || (r.W(6) <= kMaxColumn && r.W(8) <= kMaxColumn && r.W(12) == 0);
     case 0x020B:  // INDEX
         if (r.len < 16 || (r.len - 16) % 4 != 0) return false;
         return r.Guard(16) || (r.D(4) == 0 && r.D(8) <= kMaxRow && r.D(12) <= kMaxRow);

@@ -1,8 +1,9 @@
 #pragma once
 // Per-type rules that judge whether a BIFF8 record header found at some position of a raw buffer is a
-// real record or a chance pattern. The rules are heuristics for workbooks of a modest size: rows up to
-// 0x3FFF, columns up to 500, cell format (XF) indices up to 1000; a record beyond these limits is
-// judged implausible even when it is valid BIFF8.
+// real record or a chance pattern. The rules are heuristics for workbooks of a modest size: cells in
+// rows up to 0x3FFF, columns up to 500, cell format (XF) indices up to 1000; a record beyond these
+// limits is judged implausible even when it is valid BIFF8. Records that real writers fill beyond such
+// limits as a matter of course (row records of formatted empty rows) are judged by other fields.
 //
 // A record at position P is: type (u16) at P, body length (u16) at P+2, body from P+4. A rule never
 // reads a byte at or beyond `length`: a record whose checked fields run off the end of the buffer is

@@ -40,16 +40,21 @@ bool IsCellTableRecord(uint16_t type) {
 // The table of successions is learnt from sample workbooks and cannot list every order that real ones
 // use: charts are runs of their own records (0x10xx) in any order the chart needs, and a row's cells come
 // in any mix of kinds.
-bool MayFollow(const RecordSuccessionTable& table, uint16_t last, uint16_t next) {
+// A record whose body is as long as a body may be goes on in CONTINUE records, whatever its type.
+bool MayFollow(const RecordSuccessionTable& table, uint16_t last, uint16_t lastLength, uint16_t next) {
     return table.MayFollow(last, next) || IsChartRecord(last) || IsChartRecord(next) ||
-           (IsCellTableRecord(last) && IsCellTableRecord(next));
+           (IsCellTableRecord(last) && IsCellTableRecord(next)) ||
+           (next == record_type::kContinue && lastLength == kMaxBody);
 }
 
 }  // namespace
 
+// The stream ends with the EOF that closes its last listed sheet: the globals and every sheet the globals
+// listed stand on their own, while a chart embedded in a sheet (its BOF before the sheet's EOF) is part
+// of that sheet and counts for nothing.
 bool StreamCursor::Complete() const {
     const int32_t sheetsNeeded = sheetsListed_ > 0 ? sheetsListed_ : 1;
-    return bofCount_ >= 1 + sheetsNeeded && eofCount_ >= bofCount_;
+    return depth_ == 0 && substreams_ >= 1 + sheetsNeeded;
 }
 
 bool StreamCursor::MayContinueWith(std::span<const uint8_t> bytes, const RecordSuccessionTable* succession) const {
@@ -60,7 +65,9 @@ bool StreamCursor::MayContinueWith(std::span<const uint8_t> bytes, const RecordS
     const uint16_t length = LoadU16(bytes.data() + entry + 2);
     if (IsFiller(type) || length > kMaxBody) return false;
     const uint16_t before = headerHave_ == 0 ? previousType_ : type_;
-    return succession == nullptr || MayFollow(*succession, before, type);
+    // The record before the header is the last one read (or, inside a body, the current one): its
+    // length is still length_.
+    return succession == nullptr || MayFollow(*succession, before, length_, type);
 }
 
 bool StreamCursor::CheckOrder(bool outOfOrder, const Judging& judging) {
@@ -68,10 +75,12 @@ bool StreamCursor::CheckOrder(bool outOfOrder, const Judging& judging) {
 }
 
 bool StreamCursor::StartRecord(const Judging& judging) {
+    const uint16_t previousLength = length_;
     type_ = LoadU16(header_.data());
     length_ = LoadU16(header_.data() + 2);
     if (IsFiller(type_) || length_ > kMaxBody) return false;
-    if (firstHeaderOfFeed_ && judging.succession != nullptr && !MayFollow(*judging.succession, previousType_, type_))
+    if (firstHeaderOfFeed_ && judging.succession != nullptr &&
+        !MayFollow(*judging.succession, previousType_, previousLength, type_))
         return false;
     firstHeaderOfFeed_ = false;
     ++fedHeaders_;
@@ -114,13 +123,16 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
         ++fedKnown_;
         unknownRun_ = 0;
     } else {
-        if (length_ != 0 && length_ != 2) ++unknownRun_;
+        // Records of one kind come in runs (the strings of a query table, of a pivot cache): a header
+        // chain that repeats its type shows the alignment as well as known ones, and counts once.
+        if (length_ != 0 && length_ != 2 && type_ != previousType_) ++unknownRun_;
         if (unknownRun_ > kMaxUnknownRun || length_ >= kMaxUnknownLength) return false;
         return true;
     }
 
     if (type_ == kBof) {
         ++bofCount_;
+        if (depth_++ == 0) ++substreams_;
         inChart_ = bodyHave >= 4 && LoadU16(body + 2) == kChartSubstream;
         if (bofCount_ > 1) {
             if (!sheetListTrusted_ && !sheetListIgnored_ && sheetPositions_ && !sheetPositions_->empty()) {
@@ -143,7 +155,7 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
             }
         }
     } else if (type_ == kEof) {
-        ++eofCount_;
+        if (depth_ > 0) --depth_;
         inChart_ = false;
     } else if (type_ == kBoundSheet && bofCount_ == 1) {
         if (bodyHave >= 4) {
@@ -164,7 +176,8 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
         sheetColumnEnd_ = LoadU16(body + 10);
     } else if (type_ == kRow && bodyHave >= 2) {
         const int32_t row = LoadU16(body);
-        const bool outOfOrder = (lastRowRecord_ >= 0 && row <= lastRowRecord_) || (sheetRowEnd_ > 0 && row >= sheetRowEnd_);
+        // Rows with a height or format of their own may lie beyond the used range of the cells.
+        const bool outOfOrder = lastRowRecord_ >= 0 && row <= lastRowRecord_;
         if (!CheckOrder(outOfOrder, judging)) return false;
         lastRowRecord_ = row;
     } else if (IsCellRecord(type_) && bodyHave >= 4) {

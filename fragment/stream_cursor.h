@@ -102,7 +102,8 @@ private:
     SharedStringWalk strings_;
 
     int32_t bofCount_ = 0;
-    int32_t eofCount_ = 0;
+    int32_t depth_ = 0;       // BOF records not yet closed by their EOF
+    int32_t substreams_ = 0;  // BOF records that opened a substream of their own (not nested in another)
     int32_t sheetsListed_ = 0;
     // Stream positions of the sheets' BOF records, as the globals list them; shared between copies.
     std::shared_ptr<std::vector<int64_t>> sheetPositions_;

@@ -26,6 +26,9 @@ bool AgreesWithStreamSize(const StreamCursor& after, StreamCursor::Result result
     return result != StreamCursor::Result::Ends || streamSize - at < kMaxStreamPadding;
 }
 constexpr int kMaxSkippedSectors = 2;  // allocation sectors stepped over in one block
+constexpr int kMaxForeignSectors = 2;  // other sectors of the document stepped over in a block next on disk
+constexpr int32_t kMaxAcross = 4;      // blocks after a piece's first that an unjudged record body may fill
+constexpr size_t kMaxAcrossCandidates = 8;  // blocks that may fit there before the fit tells nothing
 
 struct Candidate {
     int32_t block = 0;
@@ -35,7 +38,14 @@ struct Candidate {
     int32_t lookAhead = 0;
     int32_t stringsEnded = 0;
     int32_t stringSimilarity = 0;
-    bool loose = false;  // passes only when the row and cell order is not enforced
+    // Whether the block passes only as a fallback: 0 it keeps the order; 1 it is the block next on disk
+    // and passes once sectors of the document's own inside it are stepped over; 2 it is the block next on
+    // disk and passes only when the row and cell order is not enforced.
+    uint8_t fallback = 0;
+    // Taken for the records where the unjudged body it continues ends, in the blocks after it on disk:
+    // the cell distance is theirs.
+    bool across = false;
+    uint64_t acrossDistance = 0;
 };
 
 // A choice point: the candidates for the block after the first `pathLength` blocks, best first. Where
@@ -57,28 +67,91 @@ bool HoldsAllocationSector(std::span<const uint8_t> block) {
     return false;
 }
 
-// Feeds a block's stream bytes. Some writers place the compound document's allocation-table sectors
-// inside the stream's run of sectors, one in every 128, and the table's last sectors where the stream
-// ends: such sectors are stepped over (their entries could otherwise pass as the body of a long record
-// and put the stream out of step). After the stream's end the container's own sectors follow, unread. A
-// block with more such sectors before the stream ends, or with nothing else, continues no stream.
-StreamCursor::Result FeedBlock(const StreamCursor& from, std::span<const uint8_t> block,
-                               const StreamCursor::Judging& judging, StreamCursor& after) {
-    after = from;
-    if (block.size() % kCompoundSectorBytes != 0 || !HoldsAllocationSector(block)) return after.Feed(block, judging);
-    int skipped = 0;
-    bool first = true;
-    for (size_t at = 0; at < block.size(); at += kCompoundSectorBytes) {
-        const auto sector = block.subspan(at, kCompoundSectorBytes);
-        if (LooksLikeAllocationSector(sector)) {
-            if (++skipped > kMaxSkippedSectors) return StreamCursor::Result::Fails;
-            continue;
+// Feeds sectors [k, end) of a block to `cursor`, which has taken the sectors before k. Some writers place
+// the compound document's allocation-table sectors inside the stream's run of sectors, one in every 128,
+// and the table's last sectors where the stream ends: such sectors are stepped over (their entries could
+// otherwise pass as the body of a long record and put the stream out of step). Other sectors of the
+// document (its directory, the short-stream tables) may stand inside the run as well; where a sector does
+// not continue the stream, up to `foreign` of them are stepped over when a later sector boundary does
+// continue it, shown by a record its rules know in the rest of the block (or, where the rest is all the
+// body of one record, in the block after it on disk, `following`). A foreign sector read as the
+// body of a long record makes only the record after it fail: the sector before the failing one, and
+// every earlier sector of the block that was read whole as the body of one record, are tried as well.
+// After the stream's end the container's own sectors follow, unread. A block with more
+// table sectors than kMaxSkippedSectors before the stream ends, or with nothing else, continues no stream.
+struct SectorFeed {
+    std::span<const uint8_t> block;
+    const StreamCursor::Judging& judging;
+    std::span<const uint8_t> following;
+
+    StreamCursor::Result From(StreamCursor& cursor, size_t k, bool first, int tables, int foreign,
+                              int32_t knownBeforeStep) const {
+        struct Before {
+            StreamCursor cursor;
+            bool first;
+            int tables;
+            bool insideBody;  // the sector was read whole as part of one record's body
+        };
+        std::vector<Before> before;
+        const size_t n = block.size() / kCompoundSectorBytes;
+        for (size_t at = k; at < n; ++at) {
+            const auto sector = block.subspan(at * kCompoundSectorBytes, kCompoundSectorBytes);
+            if (foreign > 0)
+                before.push_back({cursor, first, tables,
+                                  !cursor.AtRecordStart() && cursor.BodyLeft() >= kCompoundSectorBytes});
+            if (LooksLikeAllocationSector(sector)) {
+                if (--tables < 0) return StreamCursor::Result::Fails;
+                continue;
+            }
+            const auto result = first ? cursor.Feed(sector, judging) : cursor.FeedMore(sector, judging);
+            first = false;
+            if (result == StreamCursor::Result::Ends) return result;
+            if (result == StreamCursor::Result::Continues) continue;
+            for (size_t back = 0; foreign > 0 && back <= at - k; ++back) {
+                const size_t step = at - back;
+                const Before& from = before[step - k];
+                if (back > 1 && !from.insideBody) continue;
+                if (LooksLikeAllocationSector(block.subspan(step * kCompoundSectorBytes, kCompoundSectorBytes)))
+                    continue;
+                StreamCursor retry = from.cursor;
+                const int32_t known = from.first ? 0 : retry.FedKnownRecords();
+                const auto stepped = From(retry, step + 1, from.first, from.tables, foreign - 1, known);
+                if (stepped != StreamCursor::Result::Fails) {
+                    cursor = std::move(retry);
+                    return stepped;
+                }
+            }
+            return StreamCursor::Result::Fails;
         }
-        const auto part = first ? after.Feed(sector, judging) : after.FeedMore(sector, judging);
-        first = false;
-        if (part != StreamCursor::Result::Continues) return part;
+        if (first) return StreamCursor::Result::Fails;
+        if (knownBeforeStep >= 0 && cursor.FedKnownRecords() <= knownBeforeStep && !FollowingShows(cursor))
+            return StreamCursor::Result::Fails;
+        return StreamCursor::Result::Continues;
     }
-    return first ? StreamCursor::Result::Fails : StreamCursor::Result::Continues;
+
+    // Whether the block after this one on disk goes on with a record the rules know.
+    bool FollowingShows(const StreamCursor& cursor) const {
+        if (following.empty()) return false;
+        StreamCursor probe = cursor;
+        const auto result = SectorFeed {following, judging, {}}.From(probe, 0, true, kMaxSkippedSectors, 0, -1);
+        return result == StreamCursor::Result::Ends ||
+               (result == StreamCursor::Result::Continues && probe.FedKnownRecords() > 0);
+    }
+};
+
+// Feeds a block's stream bytes, stepping over the document's own sectors inside the stream's run as
+// SectorFeed does; `foreign` bounds the sectors stepped over that are not allocation-table sectors.
+StreamCursor::Result FeedBlock(const StreamCursor& from, std::span<const uint8_t> block,
+                               const StreamCursor::Judging& judging, StreamCursor& after, int foreign = 0,
+                               std::span<const uint8_t> following = {}) {
+    after = from;
+    if (block.size() % kCompoundSectorBytes != 0) return after.Feed(block, judging);
+    if (!HoldsAllocationSector(block)) {
+        const auto result = after.Feed(block, judging);
+        if (result != StreamCursor::Result::Fails || foreign == 0) return result;
+        after = from;
+    }
+    return SectorFeed {block, judging, following}.From(after, 0, true, kMaxSkippedSectors, foreign, -1);
 }
 
 class Walk {
@@ -200,15 +273,42 @@ private:
         return chain;
     }
 
+    // Feeds the block `block`, which lies next on disk after the chain's last one, as Fed does; a stream
+    // that then disagrees with the size its directory gives fails.
     StreamCursor::Result Try(const StreamCursor& from, int32_t block, const StreamCursor::Judging& judging,
-                             StreamCursor& after) {
+                             StreamCursor& after, bool stepping = false, bool offeredOnly = false) {
         const auto data = blocks_.GetBlock(block);
-        if (data.size() < size_t(b_)) return StreamCursor::Result::Fails;
-        return Sized(FeedBlock(from, data.first(size_t(b_)), judging, after), after);
+        return Sized(Fed(from, block, data, judging, after, stepping, offeredOnly), after);
     }
 
     StreamCursor::Result Sized(StreamCursor::Result result, const StreamCursor& after) const {
         return AgreesWithStreamSize(after, result, context_.streamSize) ? result : StreamCursor::Result::Fails;
+    }
+
+    // Feeds block `block` holding `data`. With `stepping`, up to kMaxForeignSectors sectors of the
+    // document's own that stand in it are stepped over. A block of one byte value throughout, which the
+    // source does not offer, is taken where a record body that cannot be judged runs through all of it (a
+    // long record of zeros), unless `offeredOnly`.
+    StreamCursor::Result Fed(const StreamCursor& from, int32_t block, std::span<const uint8_t> data,
+                             const StreamCursor::Judging& judging, StreamCursor& after, bool stepping, bool offeredOnly) {
+        if (data.size() < size_t(b_)) {
+            if (offeredOnly || from.AtRecordStart() || from.BodyLeft() < uint32_t(b_) || from.JudgesBody())
+                return StreamCursor::Result::Fails;
+            const int filler = blocks_.FillerByte(block);
+            if (filler < 0) return StreamCursor::Result::Fails;
+            held_.assign(size_t(b_), uint8_t(filler));
+            return FeedBlock(from, held_, judging, after);
+        }
+        const auto result = FeedBlock(from, data.first(size_t(b_)), judging, after);
+        if (result != StreamCursor::Result::Fails || !stepping) return result;
+        // Stepping over sectors may need the block after this one; the source's buffer is reused.
+        held_.assign(data.begin(), data.begin() + b_);
+        std::span<const uint8_t> following;
+        if (int64_t(block) + 1 < blocks_.BlockCount()) {
+            following = blocks_.GetBlock(block + 1);
+            following = following.size() >= size_t(b_) ? following.first(size_t(b_)) : std::span<const uint8_t> {};
+        }
+        return FeedBlock(from, held_, judging, after, kMaxForeignSectors, following);
     }
 
     // Follows the blocks after the chain on disk while they continue the stream. True with a choice point
@@ -273,10 +373,12 @@ private:
         if (scans_ >= StreamWalkSearch::kMaxScans) return false;
         ++scans_;
         ++context_.steps;
-        // Inside a record body that cannot be judged, any block would do: the piece is not findable.
-        if (!cursor_.AtRecordStart() && cursor_.BodyLeft() >= uint32_t(b_) && !cursor_.JudgesBody()) return false;
         const StreamCursor::Judging strict {true, &context_.table, true};
         const int32_t count = blocks_.BlockCount();
+        if (!cursor_.AtRecordStart() && cursor_.BodyLeft() >= uint32_t(b_) && !cursor_.JudgesBody()) {
+            if (!ChooseAcross(frame, skip)) return false;
+            return Rank(frame);
+        }
         for (int32_t i = 0; i < count; ++i) {
             if (Used(i) || i == skip) continue;
             if ((i & 1023) == 0 && context_.StopRequested()) return false;
@@ -298,22 +400,79 @@ private:
             candidate.stringSimilarity = candidate.cursor.FedStringSimilarity();
             frame.candidates.push_back(std::move(candidate));
         }
-        // The block next on disk may continue the stream with its cells out of order: some writers do
-        // not keep rows sorted. It comes after every block that keeps the order.
+        // The block next on disk may continue the stream past sectors of the document that are not the
+        // stream's (its directory, its short-stream tables), or with its cells out of order: some writers
+        // do not keep rows sorted. Either comes after every block that continues the stream as it is: a
+        // later piece of the same stream often passes too once a sector or two are stepped over.
         const int32_t c = path_.back() + 1;
         if (withNextLoose && !Used(c)) {
-            Candidate candidate;
-            candidate.block = c;
-            const auto result = Try(cursor_, c, StreamCursor::Judging {false, nullptr}, candidate.cursor);
-            if (result != StreamCursor::Result::Fails) {
+            const StreamCursor::Judging natural {true, nullptr};
+            const StreamCursor::Judging loose {false, nullptr};
+            for (const uint8_t fallback : {uint8_t(1), uint8_t(2)}) {
+                Candidate candidate;
+                candidate.block = c;
+                const auto result = fallback == 1 ? Try(cursor_, c, natural, candidate.cursor, true)
+                                                  : Try(cursor_, c, loose, candidate.cursor);
+                if (result == StreamCursor::Result::Fails) continue;
                 candidate.ends = result == StreamCursor::Result::Ends;
-                candidate.loose = true;
+                candidate.fallback = fallback;
                 frame.candidates.push_back(std::move(candidate));
             }
         }
+        return Rank(frame);
+    }
+
+    // The next piece begins inside a record body that cannot be judged and fills the whole block: any block
+    // would do as its first. A block is taken for what the blocks after it on disk show where the body
+    // ends: records that continue the stream, judged as strictly as a piece's first block, or at least the
+    // header of one that may follow the body's record (long records follow each other: a drawing and its
+    // continuations). A body that ends more than kMaxAcross blocks further on leaves the piece unfindable,
+    // and so does evidence that many blocks fit: it does not tell the piece's first block.
+    bool ChooseAcross(Frame& frame, int32_t skip) {
+        const int32_t across = int32_t(cursor_.BodyLeft() / uint32_t(b_));  // the block, after the first, where the body ends
+        if (across > kMaxAcross) return false;
+        const bool headerInside = cursor_.BodyLeft() % uint32_t(b_) + 4 <= uint32_t(b_);  // the next header, in that block
+        const StreamCursor::Judging natural {true, nullptr};
+        const StreamCursor::Judging strict {true, &context_.table, true};
+        const int32_t count = blocks_.BlockCount();
+        for (int32_t i = 0; i + across < count; ++i) {
+            if (Used(i) || i == skip) continue;
+            if ((i & 1023) == 0 && context_.StopRequested()) return false;
+            bool available = true;
+            for (int32_t k = 1; k <= across && available; ++k) available = !Used(i + k);
+            if (!available) continue;
+            Candidate candidate;
+            candidate.block = i;
+            if (Try(cursor_, i, natural, candidate.cursor, false, true) != StreamCursor::Result::Continues) continue;
+            StreamCursor probe = candidate.cursor;
+            bool body = true;
+            for (int32_t k = 1; k < across && body; ++k) {
+                StreamCursor next;
+                body = Try(probe, i + k, natural, next) == StreamCursor::Result::Continues;
+                probe = std::move(next);
+            }
+            if (!body) continue;
+            const auto data = blocks_.GetBlock(i + across);
+            if (data.size() < size_t(b_)) continue;
+            const auto last = data.first(size_t(b_));
+            if (!probe.MayContinueWith(last, strict.succession) && !HoldsAllocationSector(last)) continue;
+            StreamCursor after;
+            const auto result = Sized(FeedBlock(probe, last, strict, after), after);
+            if (result == StreamCursor::Result::Fails) continue;
+            if (result == StreamCursor::Result::Continues && after.FedKnownRecords() == 0 && !headerInside) continue;
+            candidate.across = true;
+            candidate.acrossDistance = CellDistance(after);
+            frame.candidates.push_back(std::move(candidate));
+            if (frame.candidates.size() > kMaxAcrossCandidates) return false;
+        }
+        return !frame.candidates.empty();
+    }
+
+    // Ranks a choice point's candidates, best first.
+    bool Rank(Frame& frame) {
         if (frame.candidates.empty()) return false;
         for (Candidate& candidate : frame.candidates) {
-            candidate.cellDistance = CellDistance(candidate.cursor);
+            candidate.cellDistance = candidate.across ? candidate.acrossDistance : CellDistance(candidate.cursor);
             candidate.lookAhead = candidate.ends ? StreamWalkSearch::kLookAheadBlocks : LookAhead(candidate);
         }
         // A string table's own next bytes end about as many strings per block as its bytes so far did;
@@ -324,7 +483,7 @@ private:
         };
         const int32_t last = path_.back();
         std::stable_sort(frame.candidates.begin(), frame.candidates.end(), [&](const Candidate& a, const Candidate& b) {
-            if (a.loose != b.loose) return !a.loose;
+            if (a.fallback != b.fallback) return a.fallback < b.fallback;
             if (a.cellDistance != b.cellDistance) return a.cellDistance < b.cellDistance;
             // An endless string swallows the blocks after it too: judge by the strings first.
             const bool aStrings = typicalStrings(a), bStrings = typicalStrings(b);
@@ -352,6 +511,7 @@ private:
     size_t maxBlocks_ = 0;
     StreamCursor cursor_;
     std::vector<Frame> stack_;
+    std::vector<uint8_t> held_;  // a block kept while the one after it is read
     size_t deadEnd_ = 0;               // chain length at the latest dead end
     std::vector<int32_t> unlikely_;    // a whole stream that leaves too much of the file unexplained
     Next next_ = Next::Advance;

@@ -45,6 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         uint32_t sum = 0;
         for (uint8_t byte : block) sum += byte;  // every byte offered must be readable
         (void)sum;
+        // A block is either offered or told as a filler, never both; a filler holds 0x00 or 0xFF.
+        const int filler = store.FillerByte(i);
+        if (filler != -1 && (filler != 0x00 && filler != 0xFF)) __builtin_trap();
+        if (filler != -1 && !store.GetBlock(i).empty()) __builtin_trap();
     }
     return 0;
 }

@@ -1,5 +1,6 @@
 // The fragment searches over arbitrary blocks: the input is cut into 512-byte blocks numbered from 2, the
 // first of which seeds the record-entry search and the stream walk.
+#include <algorithm>
 #include <cstdint>
 #include <span>
 
@@ -15,6 +16,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto count = int32_t(size / kBlock) + 1;
     tabulon::test::MemoryBlockSource source(kBlock, count + 3);
     source.PutRun(2, std::span(data, size));
+    // Blocks of one byte value throughout are not offered, like a block store's, but told as fillers.
+    for (int32_t k = 0; size_t(k) * kBlock < size; ++k) {
+        const auto block = std::span(data, size).subspan(size_t(k) * kBlock, std::min<size_t>(kBlock, size - size_t(k) * kBlock));
+        if (block.size() == size_t(kBlock) && (block[0] == 0x00 || block[0] == 0xFF) &&
+            std::all_of(block.begin(), block.end(), [&](uint8_t v) { return v == block[0]; }))
+            source.PutFiller(2 + k, block[0]);
+    }
     tabulon::SearchContext context(source, tabulon::RecordSuccessionTable::Process());
     context.maxSteps = 2000;
     context.sizeLimit = data[0] & 1 ? size : 0;

@@ -132,6 +132,10 @@ public:
         if (std::find(own_.begin(), own_.end(), index) == own_.end()) return {};
         return all_.GetBlock(index);
     }
+    int FillerByte(int32_t index) override {
+        if (std::find(own_.begin(), own_.end(), index) == own_.end()) return -1;
+        return all_.FillerByte(index);
+    }
 
 private:
     BlockSource& all_;

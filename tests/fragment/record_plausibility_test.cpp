@@ -65,6 +65,9 @@ TEST(RecordPlausibility, CellRecordsCheckRowColumnAndFormat) {
         {"FORMULA row 0x4000", Full(0x0006, Cell(0x4000, 1, 15).Zeros(14)), false},
         {"ROW", Full(0x0208, BiffBytes().U16(9).U16(0).U16(12).Zeros(10)), true},
         {"ROW last column 501", Full(0x0208, BiffBytes().U16(9).U16(0).U16(501).Zeros(10)), false},
+        // Formatted empty rows reach the sheet's last row; the field after the height is always 0.
+        {"ROW of a formatted row past 0x3FFF", Full(0x0208, BiffBytes().U16(0xFFF2).U16(0).U16(0).U16(0xFF).Zeros(8)), true},
+        {"ROW with its unused field set", Full(0x0208, BiffBytes().U16(9).U16(0).U16(12).U16(0xFF).U16(7).Zeros(6)), false},
         {"BOOLERR error flag 2", Full(0x0205, Cell(1, 1, 15).U8(1).U8(2)), false},
         {"BOOLERR", Full(0x0205, Cell(1, 1, 15).U8(1).U8(0)), true},
     });
@@ -143,6 +146,8 @@ TEST(RecordPlausibility, StringRecordsMatchTheirLength) {
         {"LABEL with bad option byte", Full(0x0204, Cell(1, 2, 15).U16(5).U8(0x20).Latin1("hello")), false},
         {"STRING", Full(0x0207, BiffBytes().LongString("abc")), true},
         {"STRING of no characters", Full(0x0207, BiffBytes().U16(0).U8(0).U8(0)), false},
+        {"STRING of 300 characters", Full(0x0207, BiffBytes().LongString(std::string(300, 'x'))), true},
+        {"STRING one byte longer than its text", Full(0x0207, BiffBytes().LongString("abc").U8(0)), false},
         {"FORMAT", Full(0x041E, BiffBytes().U16(164).LongString("0.00%")), true},
         {"FORMAT index 0x4000", Full(0x041E, BiffBytes().U16(0x4000).LongString("0.00%")), false},
         {"STYLE built-in", Full(0x0293, BiffBytes().U16(0x8000).U8(0).U8(0xFF)), true},
@@ -185,6 +190,7 @@ TEST(RecordPlausibility, EntryListsAreClippedToTheBuffer) {
         {"EXTERNSHEET with a bad second entry", Full(0x0017, goodAndBad), false},
         {"EXTERNSHEET whose bad entry is cut off", Cut(externSheet, 4 + 2 + 6 + 4), true},
         {"EXTERNSHEET length not 2 + 6n", Full(0x0017, BiffBytes().U16(1).U16(0).U16(0)), false},
+        {"EXTERNSHEET naming the workbook itself", Full(0x0017, BiffBytes().U16(1).U16(0).U16(0xFFFE).U16(0xFFFE)), true},
         {"MERGEDCELLS", Full(0x00E5, BiffBytes().U16(1).U16(0).U16(1).U16(0).U16(2)), true},
         {"MERGEDCELLS column 501", Full(0x00E5, BiffBytes().U16(1).U16(0).U16(1).U16(0).U16(501)), false},
         {"DBCELL", Full(0x00D7, BiffBytes().U32(100).U16(20).U16(30)), true},
@@ -194,9 +200,15 @@ TEST(RecordPlausibility, EntryListsAreClippedToTheBuffer) {
         {"PALETTE colour with a fourth byte", Full(0x0092, BiffBytes().U16(2).U32(0x01FFFFFF).U32(0)), false},
         {"PALETTE of 57 colours", Full(0x0092, BiffBytes().U16(57).U32(0)), false},
         {"EXTSST", Full(0x00FF, BiffBytes().U16(8).U32(0x1234).U16(12).U16(0)), true},
-        {"EXTSST bucket offset too large", Full(0x00FF, BiffBytes().U16(8).U32(0x10000000).U16(12).U16(0)), false},
+        {"EXTSST first bucket's position too large", Full(0x00FF, BiffBytes().U16(8).U32(0x10000000).U16(12).U16(0)), false},
         {"EXTSST empty with 8 per bucket", Full(0x00FF, BiffBytes().U16(8)), true},
-        {"EXTSST empty with 9 per bucket", Full(0x00FF, BiffBytes().U16(9)), false},
+        {"EXTSST empty with 14 per bucket", Full(0x00FF, BiffBytes().U16(14)), true},
+        {"EXTSST all zeros", Full(0x00FF, BiffBytes().Zeros(10)), true},
+        // A writer that sets aside more buckets than it fills leaves the rest as they were in memory.
+        {"EXTSST with unused buckets left unset",
+         Full(0x00FF, BiffBytes().U16(8).U32(0x636).U16(12).U16(0xC148).U32(0x8C07B4A2).U16(0xFFFF).U16(0x1234)), true},
+        {"EXTSST strings per bucket beyond any table", Full(0x00FF, BiffBytes().U16(0x9000)), false},
+        {"EXTSST length not 2 + 8n", Full(0x00FF, BiffBytes().U16(8).U32(0x636).U16(12)), false},
         {"HORIZONTALPAGEBREAKS", Full(0x001B, BiffBytes().U16(1).U16(20).U16(0).U16(255)), true},
         {"HORIZONTALPAGEBREAKS count off", Full(0x001B, BiffBytes().U16(2).U16(20).U16(0).U16(255)), false},
         {"VERTICALPAGEBREAKS", Full(0x001A, BiffBytes().U16(1).U16(20).U16(0).U16(0x3FFF)), true},
@@ -257,7 +269,10 @@ TEST(RecordPlausibility, PrinterRule) {
         {"10 capital letters in 23 bytes", Full(0x004D, printer(u"ABCDEFGHIJ", 23)), false},
         {"control character in the name", Full(0x004D, printer(u"ABCDE\x01GHIJ", 40)), false},
         {"empty name in a zeroed record", Full(0x004D, printer(u"", 40)), true},
-        {"environment code set", Full(0x004D, BiffBytes().U16(1).Utf16(u"HP LaserJet").Zeros(10)), false},
+        // Settings made elsewhere than Windows are structures of their own, not judged.
+        {"environment code set", Full(0x004D, BiffBytes().U16(1).Utf16(u"HP LaserJet").Zeros(10)), true},
+        {"another writer's settings", Full(0x004D, BiffBytes().U16(0x2003).U16(1).U16(1).U16(100).Zeros(22)), true},
+        {"no room for the environment", Full(0x004D, BiffBytes().U8(0)), false},
     });
 }
 
@@ -330,12 +345,32 @@ TEST(RecordPlausibility, SharedStringRule) {
         {"three texts", Full(0x00FC, sst(5, 3, {"a", "bb", "ccc"})), true},
         {"no unique texts", Full(0x00FC, sst(5, 0, {})), true},
         {"more unique texts than texts", Full(0x00FC, sst(2, 3, {"a", "bb", "ccc"})), false},
-        {"no texts at all", Full(0x00FC, sst(0, 0, {})), false},
+        {"a workbook without texts: both counts 0", Full(0x00FC, sst(0, 0, {})), true},
+        {"no texts, yet a text after the counts", Full(0x00FC, sst(0, 0, {"a"})), false},
+        {"unique texts without a total", Full(0x00FC, sst(0, 3, {"a", "bb", "ccc"})), false},
         {"counts beyond 0x3FFFF", Full(0x00FC, sst(0x40000, 3, {"a", "bb", "ccc"})), false},
         {"full record with a continued last text", Full(0x00FC, fullRecord), true},
         {"text runs past a short record", FullWithLength(0x00FC, 16, sst(5, 3, {"a", "bb", "ccc"})), false},
         {"invalid option byte", Full(0x00FC, BiffBytes().U32(5).U32(3).U16(1).U8(0x40).Latin1("a").Zeros(12)), false},
         {"first text header cut by the buffer end", Cut(Full(0x00FC, sst(5, 3, {"a", "bb", "ccc"})), 14), true},
+    });
+}
+
+TEST(RecordPlausibility, ConditionalFormatRule) {
+    // The rules' count, a flag with the format's number above it, the range around all ranges, the
+    // ranges' count and the ranges.
+    auto condfmt = [](uint16_t flags, uint16_t firstRow, uint16_t lastRow, uint16_t lastColumn, uint16_t count) {
+        BiffBytes body;
+        body.U16(1).U16(flags).U16(firstRow).U16(lastRow).U16(0).U16(lastColumn).U16(count);
+        for (int k = 0; k < 2; ++k) body.U16(firstRow).U16(lastRow).U16(0).U16(lastColumn);
+        return body;
+    };
+    ExpectCases({
+        {"two ranges", Full(0x01B0, condfmt(1, 2, 40, 5, 2)), true},
+        {"whole columns, format number 3", Full(0x01B0, condfmt(0x0007, 0, 0xFFFF, 5, 2)), true},
+        {"first row after the last", Full(0x01B0, condfmt(1, 41, 40, 5, 2)), false},
+        {"last column 501", Full(0x01B0, condfmt(1, 2, 40, 501, 2)), false},
+        {"ranges' count off", Full(0x01B0, condfmt(1, 2, 40, 5, 3)), false},
     });
 }
 

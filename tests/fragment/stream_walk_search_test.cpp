@@ -8,6 +8,7 @@
 #include "common/little_endian.h"
 #include "fragment/allocation_sector.h"
 #include "fragment/record_succession_table.h"
+#include "fragment/record_type_names.h"
 #include "fragment/search_context.h"
 #include "fragment/stream_cursor.h"
 #include "fragment/workbook_stream_seed.h"
@@ -93,6 +94,79 @@ TEST(StreamCursor, BytesThatCannotContinueTheSheetAreRefused) {
     for (const Case& c : cases) {
         StreamCursor cursor = sheet;
         EXPECT_EQ(cursor.Feed(c.next.Bytes(), {c.strict, nullptr}), c.expected) << c.what;
+    }
+}
+
+BiffBytes Eof() { return BiffBytes().Record(0x000A, BiffBytes()); }
+BiffBytes BoundSheet(uint32_t position) {
+    return BiffBytes().Record(0x0085, BiffBytes().U32(position).U8(0).U8(0).U8(2).U8(0).Latin1("S1"));
+}
+BiffBytes Dimensions(uint32_t rowEnd, uint16_t columnEnd) {
+    return BiffBytes().Record(0x0200, BiffBytes().U32(0).U32(rowEnd).U16(0).U16(columnEnd).U16(0));
+}
+
+// A sheet may hold a chart with a BOF and EOF of its own: the stream ends with the EOF of the last sheet
+// the globals list, not with the one that closes as many BOF records as there are sheets.
+TEST(StreamCursor, AChartInsideASheetDoesNotEndTheStream) {
+    const size_t globals = Bof(0x0005).Size() + 2 * BoundSheet(0).Size() + Eof().Size();
+    const BiffBytes first = Join({Bof(0x0010), Number(0, 0), Bof(0x0020), Eof(), Number(1, 0), Eof()});
+    const BiffBytes stream = Join({Bof(0x0005), BoundSheet(uint32_t(globals)), BoundSheet(uint32_t(globals + first.Size())),
+                                   Eof(), first, Bof(0x0010), Number(0, 0), Eof()});
+    StreamCursor cursor;
+    ASSERT_EQ(cursor.Feed(stream.Bytes(), {true, nullptr}), StreamCursor::Result::Ends);
+    EXPECT_EQ(cursor.Position(), int64_t(stream.Size()));
+}
+
+// What real writers put in a sheet that a strict reading must let pass, and what it still refuses.
+TEST(StreamCursor, SheetsAsRealWritersWriteThem) {
+    const BiffBytes start = Join({Bof(0x0005), Eof(), Bof(0x0010), Dimensions(12, 5), Row(10), Number(10, 2)});
+    StreamCursor sheet;
+    ASSERT_EQ(sheet.Feed(start.Bytes(), {false, nullptr}), StreamCursor::Result::Continues);
+    // Records of kinds the rules do not know: the strings of a query table come in long runs of one kind.
+    const uint16_t unknown[] = {0x00CD, 0x00CE, 0x00CF, 0x01AD};
+    for (uint16_t type : unknown) ASSERT_FALSE(RecordTypeNames::IsKnown(type)) << type;
+    BiffBytes oneKind, fourKinds;
+    for (int k = 0; k < 6; ++k) oneKind.Record(unknown[0], BiffBytes().Zeros(20));
+    for (uint16_t type : unknown) fourKinds.Record(type, BiffBytes().Zeros(20));
+    struct Case {
+        const char* what;
+        BiffBytes next;
+        StreamCursor::Result expected;
+    };
+    const Case cases[] = {
+        {"a formatted row beyond the cells' used range", Join({Row(0xFFF2), Row(0xFFF3)}), StreamCursor::Result::Continues},
+        {"a cell beyond the used range", Number(12, 0), StreamCursor::Result::Fails},
+        {"a run of one unknown kind", Join({oneKind, Number(11, 0)}), StreamCursor::Result::Continues},
+        {"four unknown kinds in a row", Join({fourKinds, Number(11, 0)}), StreamCursor::Result::Fails},
+    };
+    for (const Case& c : cases) {
+        StreamCursor cursor = sheet;
+        // A known record first, so that the cases are judged past a block's aligning records.
+        const BiffBytes bytes = Join({Number(10, 3), Number(10, 4), c.next});
+        EXPECT_EQ(cursor.Feed(bytes.Bytes(), {true, nullptr}), c.expected) << c.what;
+    }
+}
+
+// A record as long as a body may be goes on in CONTINUE records, whatever its type and whatever the
+// learnt successions list: a block that begins with such a CONTINUE may follow it.
+TEST(StreamCursor, AFullLengthRecordMayGoOnInAContinueRecord) {
+    const RecordSuccessionTable& table = ShippedTable();
+    ASSERT_FALSE(table.MayFollow(0x00EC, 0x003C)) << "the case needs a succession the table does not list";
+    auto drawing = [](size_t length) {
+        BiffBytes body;
+        body.U16(0x000F).U16(0xF002);
+        while (body.Size() < length) body.U8(0x5A);
+        return BiffBytes().Record(0x00EC, body);
+    };
+    const BiffBytes next = Join({BiffBytes().Record(0x003C, BiffBytes().Zeros(100)), Number(3, 1), Number(3, 2)});
+    for (const size_t length : {size_t(8224), size_t(238)}) {
+        StreamCursor cursor;
+        const BiffBytes start = Join({Bof(0x0005), Eof(), Bof(0x0010), Number(2, 0), drawing(length)});
+        ASSERT_EQ(cursor.Feed(start.Bytes(), {false, nullptr}), StreamCursor::Result::Continues);
+        EXPECT_EQ(cursor.MayContinueWith(next.Bytes(), &table), length == 8224) << length;
+        EXPECT_EQ(cursor.Feed(next.Bytes(), {true, &table, true}),
+                  length == 8224 ? StreamCursor::Result::Continues : StreamCursor::Result::Fails)
+            << length;
     }
 }
 
@@ -233,6 +307,14 @@ TEST(AllocationSector, TableSectorsAndOtherData) {
     const auto book = test::ReadFileBytes(dir.File("book.xls"));
     std::vector<uint8_t> chainsEndingInMarks = TableSector({{127, 129}});
     StoreU32(chainsEndingInMarks.data() + 4 * 127, 0xFFFFFFFE);
+    // The table's last sector in a small file: short chains, end marks, and the sector's own mark.
+    auto entries = [](std::initializer_list<uint32_t> used) {
+        std::vector<uint8_t> sector(kCompoundSectorBytes, 0xFF);
+        int at = 0;
+        for (uint32_t entry : used) StoreU32(sector.data() + 4 * at++, entry);
+        return sector;
+    };
+    constexpr uint32_t kEnd = 0xFFFFFFFE, kTable = 0xFFFFFFFD;
     struct Case {
         const char* what;
         std::vector<uint8_t> sector;
@@ -243,6 +325,10 @@ TEST(AllocationSector, TableSectorsAndOtherData) {
         {"a table sector whose chains end in marks", chainsEndingInMarks, true},
         {"the table's last sector, free after its chains", TableSector({{40, 2049}}), true},
         {"the last sector of a small table", TableSector({{6, 2049}}), true},
+        {"the last sector of a small file's table, marking itself",
+         entries({kTable, 0x82, 0x83, 0x84, kEnd, kEnd, kEnd, 0x88, kEnd}), true},
+        {"short chains without the table's own mark", entries({0x82, 0x83, 0x84, kEnd, kEnd, kEnd, 0x88, kEnd, 0x90}),
+         false},
         {"all free", std::vector<uint8_t>(kCompoundSectorBytes, 0xFF), false},
         {"zeros", std::vector<uint8_t>(kCompoundSectorBytes, 0), false},
         {"sector numbers beyond any workbook", TableSector({{128, 0x01000000}}), false},
@@ -273,6 +359,151 @@ TEST(StreamWalkSearch, AStreamIsFollowedThroughTheTableSectorsInsideIt) {
     const auto [wrong, unused] = std::mismatch(found.begin(), found.end() - 2, truth[0].begin());
     EXPECT_EQ(wrong, found.end() - 2) << "block " << (wrong - found.begin()) << " of " << found.size() << ", file "
                                       << truth[0].size() << " blocks";
+}
+
+// Length of the workbook stream of a python3-xlwt file, read through to its last EOF.
+int64_t XlwtStreamLength(const std::vector<uint8_t>& file) {
+    StreamCursor whole;
+    EXPECT_EQ(whole.Feed(std::span(file).subspan(kXlwtStreamOffset), {true, nullptr}), StreamCursor::Result::Ends);
+    return whole.Position();
+}
+
+// A sector of the compound document that is not the stream's (a directory or short-stream table sector)
+// inside the stream's run of sectors, in a block next on disk, is stepped over; the stream is followed to
+// its end through consecutive blocks.
+TEST(StreamWalkSearch, ASectorOfAnotherKindInsideTheStreamIsSteppedOver) {
+    test::TempDir dir;
+    ASSERT_TRUE(test::MakeWorkbook(dir.File("book.xls"), 900, 6, 1, 11));
+    const auto book = test::ReadFileBytes(dir.File("book.xls"));
+    const int64_t streamLength = XlwtStreamLength(book);
+    std::mt19937 random(5);
+    for (const size_t at : {size_t(3 * 4096 + 1024), size_t(5 * 4096)}) {
+        ASSERT_LT(at, kXlwtStreamOffset + size_t(streamLength) - 4096);
+        std::vector<uint8_t> file(book.begin(), book.begin() + long(at));
+        for (size_t k = 0; k < kCompoundSectorBytes; ++k) file.push_back(uint8_t(random()));
+        file.insert(file.end(), book.begin() + long(at), book.end());
+        MemoryBlockSource source(4096, 400);
+        source.PutRun(20, file);
+        WorkbookStreamSeed seed;
+        ASSERT_TRUE(FindWorkbookStreamSeed(source, 20, 8, seed));
+        SearchContext context(source, ShippedTable());
+        context.sizeLimit = file.size();
+        StreamWalkSearch::Run(context, seed.chain.blocks, std::span(seed.data.data(), size_t(seed.length)));
+        ASSERT_EQ(context.results.size(), 1u) << at;
+        const auto& found = context.results[0];
+        const size_t streamBlocks = size_t((int64_t(kXlwtStreamOffset + kCompoundSectorBytes) + streamLength + 4095) / 4096);
+        ASSERT_GE(found.size(), streamBlocks) << at;
+        for (size_t k = 0; k < streamBlocks; ++k) EXPECT_EQ(found[k], 20 + int32_t(k)) << at << ", block " << k;
+    }
+}
+
+// A later piece of the same stream next on disk may pass once a sector is stepped over, where cells come
+// in the same regular records block after block: the piece that continues the stream as it is, wherever
+// it lies, comes first.
+TEST(StreamWalkSearch, ALaterPieceNextOnDiskDoesNotTakeTheNextPiecesPlace) {
+    test::TempDir dir;
+    ASSERT_TRUE(test::MakeWorkbook(dir.File("book.xls"), 3000, 6, 1, 13));
+    const auto file = test::ReadFileBytes(dir.File("book.xls"));
+    const size_t b = 4096;
+    const size_t count = (file.size() + b - 1) / b;
+    const size_t streamBlocks = size_t((int64_t(kXlwtStreamOffset) + XlwtStreamLength(file) + 4095) / 4096);
+    ASSERT_GT(streamBlocks, 40u);
+    // File blocks up to `cut` from block 20 on, those from cut + 3 right after them, the three between
+    // far away. Where block cut + 3 continues the stream as it is, by chance, nothing tells it from the
+    // true next block: such cuts are left out.
+    int tried = 0;
+    for (size_t cut = 4; cut + 8 < streamBlocks; cut += 3) {
+        StreamCursor before;
+        ASSERT_EQ(before.Feed(std::span(file).subspan(kXlwtStreamOffset, cut * b - kXlwtStreamOffset), {true, nullptr}),
+                  StreamCursor::Result::Continues);
+        if (before.Feed(std::span(file).subspan((cut + 3) * b, b), {true, nullptr}) != StreamCursor::Result::Fails) continue;
+        ++tried;
+        std::vector<int32_t> truth(count);
+        for (size_t k = 0; k < count; ++k)
+            truth[k] = int32_t(k < cut ? 20 + k : k < cut + 3 ? 300 + k : 20 + k - 3);
+        MemoryBlockSource source(int32_t(b), 600);
+        for (size_t k = 0; k < count; ++k)
+            source.Put(truth[k], std::span(file).subspan(k * b, std::min(b, file.size() - k * b)));
+        WorkbookStreamSeed seed;
+        ASSERT_TRUE(FindWorkbookStreamSeed(source, 20, 8, seed));
+        SearchContext context(source, ShippedTable());
+        context.sizeLimit = file.size();
+        StreamWalkSearch::Run(context, seed.chain.blocks, std::span(seed.data.data(), size_t(seed.length)));
+        ASSERT_EQ(context.results.size(), 1u) << "cut " << cut;
+        const auto& found = context.results[0];
+        ASSERT_GE(found.size(), streamBlocks) << "cut " << cut;
+        const auto [wrong, unused] = std::mismatch(found.begin(), found.begin() + long(streamBlocks), truth.begin());
+        EXPECT_EQ(wrong, found.begin() + long(streamBlocks)) << "cut " << cut << ", block " << (wrong - found.begin());
+    }
+    EXPECT_GE(tried, 20);
+}
+
+// A piece that begins inside a long record whose body cannot be judged (a drawing) is known by the
+// records where the body ends, in the block after it on disk.
+TEST(StreamWalkSearch, APieceBeginningInsideALongRecordIsKnownByTheRecordsAfterIt) {
+    std::mt19937 random(21);
+    BiffBytes drawing;
+    drawing.U16(0x000F).U16(0xF000);
+    while (drawing.Size() < 8000) drawing.U8(uint8_t(random()));
+    BiffBytes stream = Bof(0x0005);
+    while (stream.Size() < 6000) stream.Record(0x00E0, BiffBytes().Zeros(20));
+    stream.Record(0x008C, BiffBytes().U16(1).U16(1)).Record(0x00EB, drawing);
+    stream.Append(Eof().Bytes()).Append(Bof(0x0010).Bytes());
+    for (uint16_t row = 0; row < 600; ++row) stream.Append(Join({Number(row, 0), Number(row, 1)}).Bytes());
+    stream.Append(Eof().Bytes());
+    const std::vector<uint8_t>& bytes = stream.Bytes();
+    const size_t b = 4096;
+    const size_t count = (bytes.size() + b - 1) / b;
+    ASSERT_GT(count, 6u);
+    // Blocks 0 and 1 at 20, the rest from 200 on: block 2 lies wholly inside the drawing's body.
+    std::vector<int32_t> truth;
+    for (size_t k = 0; k < count; ++k) truth.push_back(int32_t(k < 2 ? 20 + k : 198 + k));
+    MemoryBlockSource source(int32_t(b), 600);
+    for (size_t k = 0; k < count; ++k) source.Put(truth[k], std::span(bytes).subspan(k * b, std::min(b, bytes.size() - k * b)));
+    // Other workbooks' blocks around them.
+    test::TempDir dir;
+    ASSERT_TRUE(test::MakeWorkbook(dir.File("other.xls"), 1500, 5, 2, 17));
+    source.PutRun(300, test::ReadFileBytes(dir.File("other.xls")));
+
+    SearchContext context(source, ShippedTable());
+    const auto first = source.GetBlock(20);
+    const std::vector<uint8_t> streamBytes(first.begin(), first.begin() + long(b));
+    StreamWalkSearch::Run(context, {20}, streamBytes);
+    ASSERT_EQ(context.results.size(), 1u);
+    const auto& found = context.results[0];
+    ASSERT_GE(found.size(), count);
+    EXPECT_TRUE(std::equal(truth.begin(), truth.end(), found.begin()));
+}
+
+// A long record may hold a whole block of zeros, which a block source does not offer: the stream runs
+// through it where the record's body covers all of it.
+TEST(StreamWalkSearch, AStreamRunsThroughAZeroBlockInsideALongRecord) {
+    BiffBytes drawing;
+    drawing.U16(0x000F).U16(0xF000).Zeros(8000 - 4);
+    BiffBytes stream = Bof(0x0005);
+    while (stream.Size() < 6000) stream.Record(0x00E0, BiffBytes().Zeros(20));
+    stream.Record(0x008C, BiffBytes().U16(1).U16(1)).Record(0x00EB, drawing);
+    stream.Append(Eof().Bytes()).Append(Bof(0x0010).Bytes());
+    for (uint16_t row = 0; row < 600; ++row) stream.Append(Join({Number(row, 0), Number(row, 1)}).Bytes());
+    stream.Append(Eof().Bytes());
+    const std::vector<uint8_t>& bytes = stream.Bytes();
+    const size_t b = 4096;
+    const size_t count = (bytes.size() + b - 1) / b;
+    ASSERT_TRUE(std::all_of(bytes.begin() + 2 * b, bytes.begin() + 3 * b, [](uint8_t v) { return v == 0; }));
+    MemoryBlockSource source(int32_t(b), 600);
+    source.PutRun(20, bytes);
+    source.PutFiller(22, 0x00);
+    // A zero block elsewhere is no piece of the stream.
+    source.PutFiller(90, 0x00);
+
+    SearchContext context(source, ShippedTable());
+    const auto first = source.GetBlock(20);
+    const std::vector<uint8_t> streamBytes(first.begin(), first.begin() + long(b));
+    StreamWalkSearch::Run(context, {20}, streamBytes);
+    ASSERT_EQ(context.results.size(), 1u);
+    const auto& found = context.results[0];
+    ASSERT_GE(found.size(), count);
+    for (size_t k = 0; k < count; ++k) EXPECT_EQ(found[k], 20 + int32_t(k)) << k;
 }
 
 }  // namespace

@@ -20,6 +20,7 @@ public:
 
     // Places `bytes` (cut or zero-padded to one block) at `index`.
     void Put(int32_t index, std::span<const uint8_t> bytes) {
+        fillers_.erase(index);
         std::vector<uint8_t>& block = blocks_[index];
         block.assign(size_t(blockBytes_), 0);
         std::copy_n(bytes.begin(), std::min(bytes.size(), block.size()), block.begin());
@@ -32,6 +33,11 @@ public:
         return used;
     }
     void Remove(int32_t index) { blocks_.erase(index); }
+    // Marks `index` as a free block holding `byte` throughout: not offered, like a block store's.
+    void PutFiller(int32_t index, uint8_t byte) {
+        blocks_.erase(index);
+        fillers_[index] = byte;
+    }
 
     int32_t BlockCount() const override { return blockCount_; }
     int32_t BlockBytes() const override { return blockBytes_; }
@@ -41,8 +47,15 @@ public:
         if (index < 2 || index >= blockCount_ || it == blocks_.end()) return {};
         buffer_ = it->second;
         auto next = blocks_.find(index + 1);
-        for (size_t i = 0; i < 8; ++i) buffer_.push_back(next != blocks_.end() ? next->second[i] : 0);
+        const auto filler = fillers_.find(index + 1);
+        for (size_t i = 0; i < 8; ++i)
+            buffer_.push_back(next != blocks_.end() ? next->second[i] : filler != fillers_.end() ? filler->second : 0);
         return buffer_;
+    }
+
+    int FillerByte(int32_t index) override {
+        auto it = fillers_.find(index);
+        return it == fillers_.end() ? -1 : it->second;
     }
 
     const std::vector<int32_t>& Requests() const { return requests_; }
@@ -52,6 +65,7 @@ private:
     int32_t blockBytes_;
     int32_t blockCount_;
     std::map<int32_t, std::vector<uint8_t>> blocks_;
+    std::map<int32_t, uint8_t> fillers_;
     std::vector<uint8_t> buffer_;
     std::vector<int32_t> requests_;
 };
