@@ -495,14 +495,15 @@ private:
         return verdict;
     }
 
-    // A free block the source does not offer is filler, all zeros or all ones: it agrees when either does.
+    // A free block the source does not offer for holding one byte value throughout is judged as that.
     Verdict EvaluateBlock(uint64_t cluster, int32_t block) {
         if (block < 0) return Verdict {false, 0};
         const auto data = blocks_.GetBlock(block);
         if (!data.empty()) return Evaluate(cluster, data);
+        const int filler = blocks_.FillerByte(block);
+        if (filler < 0) return Verdict {false, 0};
         PrepareFiller();
-        const Verdict zeros = Evaluate(cluster, filler_[0]);
-        return zeros.fits ? zeros : Evaluate(cluster, filler_[1]);
+        return Evaluate(cluster, filler_[filler == 0 ? 0 : 1]);
     }
 
     // Places each unplaced cluster with a prediction: the disk-next block of the cluster before or the
@@ -694,7 +695,8 @@ private:
             const auto data = blocks_.GetBlock(block);
             const size_t edge = size_t(std::min<uint64_t>(kMaxLikeness, b_));
             if (data.size() < b_) {
-                it->second[0] = uint16_t(kMaxLikeness);  // filler, taken for zeros
+                const int filler = blocks_.FillerByte(block);
+                if (filler >= 0) it->second[size_t(filler) >> 4] = uint16_t(kMaxLikeness);
             } else {
                 const uint8_t* bytes = data.data() + (head ? 0 : b_ - edge);
                 // Scaled to kMaxLikeness counts, so that blocks shorter than the edge compare alike.

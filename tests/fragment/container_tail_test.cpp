@@ -14,16 +14,17 @@ namespace {
 
 using test::MemoryBlockSource;
 
-// Every offered block counts as free; the disk neighbours are the nearest offered indexes.
+// Every offered block and every filler counts as free; the disk neighbours are the nearest of them.
 FreeNeighbours Offered(MemoryBlockSource& source) {
-    return {[&source](int32_t block) {
+    const auto free = [&source](int32_t block) { return !source.GetBlock(block).empty() || source.FillerByte(block) >= 0; };
+    return {[&source, free](int32_t block) {
                 for (int32_t next = block + 1; next < source.BlockCount(); ++next)
-                    if (!source.GetBlock(next).empty()) return next;
+                    if (free(next)) return next;
                 return -1;
             },
-            [&source](int32_t block) {
+            [&source, free](int32_t block) {
                 for (int32_t previous = std::min(block, source.BlockCount()) - 1; previous >= 2; --previous)
-                    if (!source.GetBlock(previous).empty()) return previous;
+                    if (free(previous)) return previous;
                 return -1;
             }};
 }
@@ -130,8 +131,9 @@ TEST(ContainerTail, UnpredictableTailIsSplitWhereItsBytesMeet) {
 }
 
 // A file whose summary streams (property sets padded with zeros to a whole sector run) lie between the
-// stream and the table, each of its last clusters a piece of its own. An empty block and a random one
-// follow the stream on disk; the property set's opening and its padding find the right blocks.
+// stream and the table, each of its last clusters a piece of its own. An empty block (a filler the source
+// does not offer) and a random one follow the stream on disk; the property set's opening and its padding
+// find the right blocks.
 TEST(ContainerTail, PaddedPropertySetsFindTheirPieces) {
     const std::string corpus = test::CorpusDir();
     ASSERT_FALSE(corpus.empty());
@@ -142,7 +144,7 @@ TEST(ContainerTail, PaddedPropertySetsFindTheirPieces) {
 
     MemoryBlockSource source(b, 4000);
     source.PutRun(10, std::span(file).first(22 * size_t(b)));
-    source.Put(32, std::vector<uint8_t>(size_t(b), 0));
+    source.PutFiller(32, 0x00);
     source.Put(33, RandomBlock(b, 7));
     source.PutRun(3000, std::span(file).subspan(22 * size_t(b), size_t(b)));
     source.PutRun(1500, std::span(file).subspan(23 * size_t(b)));
