@@ -438,6 +438,18 @@ TEST(StreamWalkSearch, ALaterPieceNextOnDiskDoesNotTakeTheNextPiecesPlace) {
     EXPECT_GE(tried, 20);
 }
 
+// A workbook stream whose globals hold `drawing` (about 8,000 bytes) after 6,000 bytes of formats, and a
+// sheet of 600 rows after them.
+std::vector<uint8_t> StreamWithDrawing(const BiffBytes& drawing) {
+    BiffBytes stream = Bof(0x0005);
+    while (stream.Size() < 6000) stream.Record(0x00E0, BiffBytes().Zeros(20));
+    stream.Record(0x008C, BiffBytes().U16(1).U16(1)).Record(0x00EB, drawing);
+    stream.Append(Eof().Bytes()).Append(Bof(0x0010).Bytes());
+    for (uint16_t row = 0; row < 600; ++row) stream.Append(Join({Number(row, 0), Number(row, 1)}).Bytes());
+    stream.Append(Eof().Bytes());
+    return stream.Bytes();
+}
+
 // A piece that begins inside a long record whose body cannot be judged (a drawing) is known by the
 // records where the body ends, in the block after it on disk.
 TEST(StreamWalkSearch, APieceBeginningInsideALongRecordIsKnownByTheRecordsAfterIt) {
@@ -445,13 +457,7 @@ TEST(StreamWalkSearch, APieceBeginningInsideALongRecordIsKnownByTheRecordsAfterI
     BiffBytes drawing;
     drawing.U16(0x000F).U16(0xF000);
     while (drawing.Size() < 8000) drawing.U8(uint8_t(random()));
-    BiffBytes stream = Bof(0x0005);
-    while (stream.Size() < 6000) stream.Record(0x00E0, BiffBytes().Zeros(20));
-    stream.Record(0x008C, BiffBytes().U16(1).U16(1)).Record(0x00EB, drawing);
-    stream.Append(Eof().Bytes()).Append(Bof(0x0010).Bytes());
-    for (uint16_t row = 0; row < 600; ++row) stream.Append(Join({Number(row, 0), Number(row, 1)}).Bytes());
-    stream.Append(Eof().Bytes());
-    const std::vector<uint8_t>& bytes = stream.Bytes();
+    const std::vector<uint8_t> bytes = StreamWithDrawing(drawing);
     const size_t b = 4096;
     const size_t count = (bytes.size() + b - 1) / b;
     ASSERT_GT(count, 6u);
@@ -480,13 +486,7 @@ TEST(StreamWalkSearch, APieceBeginningInsideALongRecordIsKnownByTheRecordsAfterI
 TEST(StreamWalkSearch, AStreamRunsThroughAZeroBlockInsideALongRecord) {
     BiffBytes drawing;
     drawing.U16(0x000F).U16(0xF000).Zeros(8000 - 4);
-    BiffBytes stream = Bof(0x0005);
-    while (stream.Size() < 6000) stream.Record(0x00E0, BiffBytes().Zeros(20));
-    stream.Record(0x008C, BiffBytes().U16(1).U16(1)).Record(0x00EB, drawing);
-    stream.Append(Eof().Bytes()).Append(Bof(0x0010).Bytes());
-    for (uint16_t row = 0; row < 600; ++row) stream.Append(Join({Number(row, 0), Number(row, 1)}).Bytes());
-    stream.Append(Eof().Bytes());
-    const std::vector<uint8_t>& bytes = stream.Bytes();
+    const std::vector<uint8_t> bytes = StreamWithDrawing(drawing);
     const size_t b = 4096;
     const size_t count = (bytes.size() + b - 1) / b;
     ASSERT_TRUE(std::all_of(bytes.begin() + 2 * b, bytes.begin() + 3 * b, [](uint8_t v) { return v == 0; }));
