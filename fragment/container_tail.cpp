@@ -218,6 +218,9 @@ private:
         }
         directoryLinks_.clear();
         for (uint32_t k = 0; k < directory.size(); ++k) LearnEntries(directory[k], k);
+        linkCounts_.clear();
+        for (const auto& entry : directoryLinks_)
+            for (const uint32_t id : entry.second) ++linkCounts_[id];
     }
 
     // The sectors of the chain from `start` that the placed allocation table tells, at most `count`.
@@ -383,19 +386,27 @@ private:
     // to (the root aside).
     bool TreeAgrees(std::span<const uint8_t> bytes, uint32_t chainIndex, uint64_t firstUnit) const {
         const uint32_t perSector = s_ / kCompoundEntryBytes;
-        std::unordered_set<uint32_t> linked;
-        for (const auto& [index, links] : directoryLinks_)
-            if (index != chainIndex) linked.insert(links.begin(), links.end());
+        // Links from the other placed sectors (all placed ones, less this sector's own when it is placed),
+        // and from the candidate's entries. This runs for every free block a search tries.
+        const auto own = directoryLinks_.find(chainIndex);
+        std::vector<uint32_t> candidateLinks;
         for (size_t at = 0; at + kCompoundEntryBytes <= bytes.size(); at += kCompoundEntryBytes)
             if (bytes[at + 66] != 0)
-                for (const size_t link : {68, 72, 76}) linked.insert(LoadU32(bytes.data() + at + link));
+                for (const size_t link : {68, 72, 76}) candidateLinks.push_back(LoadU32(bytes.data() + at + link));
+        const auto linked = [&](uint32_t id) {
+            if (std::find(candidateLinks.begin(), candidateLinks.end(), id) != candidateLinks.end()) return true;
+            const auto total = linkCounts_.find(id);
+            if (total == linkCounts_.end()) return false;
+            const auto ownCount = own == directoryLinks_.end() ? 0 : std::count(own->second.begin(), own->second.end(), id);
+            return total->second > uint32_t(ownCount);
+        };
         const size_t others = directoryLinks_.size() - (directoryLinks_.contains(chainIndex) ? 1 : 0);
         const bool allOthers = directoryEntries_ != 0 && others + 1 == directoryEntries_ / perSector;
         for (size_t at = 0; at + kCompoundEntryBytes <= bytes.size(); at += kCompoundEntryBytes) {
             const uint32_t id = chainIndex * perSector + uint32_t((firstUnit + at) / kCompoundEntryBytes);
             const uint8_t type = bytes[at + 66];
-            if (type == 0 && linked.contains(id)) return false;
-            if (type != 0 && type != 5 && allOthers && !linked.contains(id)) return false;
+            if (type == 0 && linked(id)) return false;
+            if (type != 0 && type != 5 && allOthers && !linked(id)) return false;
         }
         return true;
     }
@@ -740,6 +751,7 @@ private:
     int passes_ = 0;
     uint32_t directoryEntries_ = 0;  // entries in the directory's whole chain; 0 while not known
     std::unordered_map<uint32_t, std::vector<uint32_t>> directoryLinks_;  // placed directory sectors' tree links
+    std::unordered_map<uint32_t, uint32_t> linkCounts_;  // how often each entry is linked to, over all of them
     uint32_t miniSectors_ = 0;       // 64-byte sectors of the mini stream; 0 while not known
     uint32_t chainSteps_ = 0;  // chain entries followed this round
     // The workbook stream's chain: entries from its first sector to streamChainEnd_ lead to the next

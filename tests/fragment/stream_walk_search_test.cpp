@@ -450,6 +450,15 @@ std::vector<uint8_t> StreamWithDrawing(const BiffBytes& drawing) {
     return stream.Bytes();
 }
 
+// The walk's results for a stream that begins with block `block` (whose whole bytes are the stream's).
+std::vector<std::vector<int32_t>> WalkFromStreamBlock(MemoryBlockSource& source, int32_t block) {
+    SearchContext context(source, ShippedTable());
+    const auto first = source.GetBlock(block);
+    const std::vector<uint8_t> streamBytes(first.begin(), first.begin() + source.BlockBytes());
+    StreamWalkSearch::Run(context, {block}, streamBytes);
+    return context.results;
+}
+
 // A piece that begins inside a long record whose body cannot be judged (a drawing) is known by the
 // records where the body ends, in the block after it on disk.
 TEST(StreamWalkSearch, APieceBeginningInsideALongRecordIsKnownByTheRecordsAfterIt) {
@@ -471,12 +480,9 @@ TEST(StreamWalkSearch, APieceBeginningInsideALongRecordIsKnownByTheRecordsAfterI
     ASSERT_TRUE(test::MakeWorkbook(dir.File("other.xls"), 1500, 5, 2, 17));
     source.PutRun(300, test::ReadFileBytes(dir.File("other.xls")));
 
-    SearchContext context(source, ShippedTable());
-    const auto first = source.GetBlock(20);
-    const std::vector<uint8_t> streamBytes(first.begin(), first.begin() + long(b));
-    StreamWalkSearch::Run(context, {20}, streamBytes);
-    ASSERT_EQ(context.results.size(), 1u);
-    const auto& found = context.results[0];
+    const auto results = WalkFromStreamBlock(source, 20);
+    ASSERT_EQ(results.size(), 1u);
+    const auto& found = results[0];
     ASSERT_GE(found.size(), count);
     EXPECT_TRUE(std::equal(truth.begin(), truth.end(), found.begin()));
 }
@@ -496,12 +502,9 @@ TEST(StreamWalkSearch, AStreamRunsThroughAZeroBlockInsideALongRecord) {
     // A zero block elsewhere is no piece of the stream.
     source.PutFiller(90, 0x00);
 
-    SearchContext context(source, ShippedTable());
-    const auto first = source.GetBlock(20);
-    const std::vector<uint8_t> streamBytes(first.begin(), first.begin() + long(b));
-    StreamWalkSearch::Run(context, {20}, streamBytes);
-    ASSERT_EQ(context.results.size(), 1u);
-    const auto& found = context.results[0];
+    const auto results = WalkFromStreamBlock(source, 20);
+    ASSERT_EQ(results.size(), 1u);
+    const auto& found = results[0];
     ASSERT_GE(found.size(), count);
     for (size_t k = 0; k < count; ++k) EXPECT_EQ(found[k], 20 + int32_t(k)) << k;
 }
