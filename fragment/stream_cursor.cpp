@@ -179,6 +179,7 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
         // Rows with a height or format of their own may lie beyond the used range of the cells.
         const bool outOfOrder = lastRowRecord_ >= 0 && row <= lastRowRecord_;
         if (!CheckOrder(outOfOrder, judging)) return false;
+        if (fedFirstRowRecord_ < 0 && !fedSheetStart_ && recordPosition_ >= feedStart_) fedFirstRowRecord_ = row;
         lastRowRecord_ = row;
     } else if (IsCellRecord(type_) && bodyHave >= 4) {
         const int32_t row = LoadU16(body);
@@ -202,7 +203,7 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
 }
 
 StreamCursor::Result StreamCursor::Feed(std::span<const uint8_t> bytes, const Judging& judging) {
-    fedFirstRow_ = fedFirstColumn_ = -1;
+    fedFirstRow_ = fedFirstColumn_ = fedFirstRowRecord_ = -1;
     fedKnown_ = 0;
     fedSheetStart_ = false;
     firstHeaderOfFeed_ = true;

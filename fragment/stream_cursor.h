@@ -65,6 +65,10 @@ public:
     // The current sheet's last cell: -1 when none.
     int32_t LastCellRow() const { return lastCellRow_; }
     int32_t LastCellColumn() const { return lastCellColumn_; }
+    // The first ROW record of the bytes last fed, before any new sheet, and the current sheet's last one:
+    // -1 when none. A sheet's ROW records come in runs before their cells, in row order.
+    int32_t FedFirstRowRecord() const { return fedFirstRowRecord_; }
+    int32_t LastRowRecord() const { return lastRowRecord_; }
     // Known record headers in the bytes last fed.
     int32_t FedKnownRecords() const { return fedKnown_; }
     // Strings of the shared-string table ended per byte of it so far (0 before any).
@@ -121,6 +125,7 @@ private:
 
     int64_t feedStart_ = 0;  // stream position of the first byte last fed
     int32_t fedFirstRow_ = -1;
+    int32_t fedFirstRowRecord_ = -1;
     int32_t fedFirstColumn_ = -1;
     int32_t fedKnown_ = 0;
     int32_t fedHeaders_ = 0;

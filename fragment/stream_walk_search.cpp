@@ -342,7 +342,12 @@ private:
     uint64_t CellDistance(const StreamCursor& after) const {
         const int32_t row = after.FedFirstCellRow();
         const int32_t lastRow = cursor_.LastCellRow();
-        if (row < 0 || lastRow < 0) return std::numeric_limits<uint64_t>::max() / 2;
+        if (row < 0 || lastRow < 0) {
+            // Without cells on both sides, the sheet's ROW records tell how far the rows moved on.
+            const int32_t rowRecord = after.FedFirstRowRecord(), lastRowRecord = cursor_.LastRowRecord();
+            if (rowRecord > lastRowRecord && lastRowRecord >= 0) return uint64_t(rowRecord - lastRowRecord) << 32;
+            return std::numeric_limits<uint64_t>::max() / 2;
+        }
         const int32_t column = after.FedFirstCellColumn();
         const int32_t gap = row == lastRow ? column - cursor_.LastCellColumn() : column;
         return (uint64_t(row - lastRow) << 32) | uint32_t(std::max(gap, 0));

@@ -509,5 +509,35 @@ TEST(StreamWalkSearch, AStreamRunsThroughAZeroBlockInsideALongRecord) {
     for (size_t k = 0; k < count; ++k) EXPECT_EQ(found[k], 20 + int32_t(k)) << k;
 }
 
+// A sheet's ROW records may fill whole blocks before its cells. Where the stream breaks among them, the
+// piece whose ROW records go on from the last one comes before an equally sound piece further on in the
+// rows: a file of the same form elsewhere on disk.
+TEST(StreamWalkSearch, APieceAmongRowRecordsGoesOnFromTheLastRow) {
+    const auto sheetFrom = [](uint16_t firstRow) {
+        BiffBytes stream = Join({Bof(0x0005), Eof(), Bof(0x0010)});
+        for (uint16_t row = 0; row < 900; ++row) stream.Append(Row(uint16_t(firstRow + row)).Bytes());
+        for (uint16_t row = 0; row < 100; ++row) stream.Append(Number(uint16_t(firstRow + row), 0).Bytes());
+        return stream.Append(Eof().Bytes()).Bytes();
+    };
+    const std::vector<uint8_t> bytes = sheetFrom(0), alike = sheetFrom(300);
+    ASSERT_EQ(bytes.size(), alike.size());
+    const size_t b = 4096;
+    const size_t count = (bytes.size() + b - 1) / b;
+    ASSERT_GE(count, 4u);
+    // The stream's first two blocks at 200, the rest at 20; the other file's blocks from 300 on, where
+    // allocation would go on forward.
+    std::vector<int32_t> truth;
+    for (size_t k = 0; k < count; ++k) truth.push_back(int32_t(k < 2 ? 200 + k : 18 + k));
+    MemoryBlockSource source(int32_t(b), 600);
+    for (size_t k = 0; k < count; ++k) source.Put(truth[k], std::span(bytes).subspan(k * b, std::min(b, bytes.size() - k * b)));
+    source.PutRun(300, alike);
+
+    const auto results = WalkFromStreamBlock(source, 200);
+    ASSERT_EQ(results.size(), 1u);
+    const auto& found = results[0];
+    ASSERT_GE(found.size(), count);
+    EXPECT_TRUE(std::equal(truth.begin(), truth.end(), found.begin()));
+}
+
 }  // namespace
 }  // namespace tabulon
