@@ -254,7 +254,9 @@ private:
             if (!streamKnown_ && IsWorkbookStreamEntry(entry, parsed)) {
                 streamKnown_ = streamStartKnown_ = true;
                 streamStart_ = parsed.startSector;
-                streamChainEnd_ = parsed.startSector + (parsed.size + s_ - 1) / s_ - 1;
+                streamChainEnd_ = parsed.startSector;
+                for (uint64_t n = 1; n < (parsed.size + s_ - 1) / s_ && streamChainEnd_ < fileSectors_; ++n)
+                    streamChainEnd_ = NextRunSector(streamChainEnd_);
                 streamEndKnown_ = true;
             }
             const uint64_t sectors = (uint64_t(parsed.size) + s_ - 1) / s_;
@@ -339,13 +341,23 @@ private:
         return it != roles_.end() && it->second.role == role;
     }
 
+    bool IsTableSector(uint32_t sector) const { return RoleIs(sector, SectorRole::Fat) || RoleIs(sector, SectorRole::Difat); }
+
+    // The sector after `sector` in the workbook stream's run: writers put the allocation table's own
+    // sectors inside a long stream's run, and the stream's chain steps over them.
+    uint32_t NextRunSector(uint32_t sector) const {
+        do ++sector;
+        while (sector < fileSectors_ && IsTableSector(sector));
+        return sector;
+    }
+
     // An allocation table entry for sector `x` holding `value`.
     bool FatEntryAgrees(uint32_t x, uint32_t value) const {
         if (x >= fileSectors_) return value == kCompoundFree;
         if (!ValidSector(value)) return false;
         if ((value == kCompoundFatSector) != RoleIs(x, SectorRole::Fat)) return false;
         if ((value == kCompoundDifatSector) != RoleIs(x, SectorRole::Difat)) return false;
-        if (x >= streamStart_ && x < streamChainEnd_) return value == x + 1;
+        if (x >= streamStart_ && x < streamChainEnd_) return IsTableSector(x) || value == NextRunSector(x);
         if (x == streamChainEnd_ && streamEndKnown_) return value == kCompoundEndOfChain;
         return true;
     }
@@ -755,7 +767,7 @@ private:
     uint32_t miniSectors_ = 0;       // 64-byte sectors of the mini stream; 0 while not known
     uint32_t chainSteps_ = 0;  // chain entries followed this round
     // The workbook stream's chain: entries from its first sector to streamChainEnd_ lead to the next
-    // sector; that of streamChainEnd_ ends the chain when the directory told the stream's size.
+    // sector that is not the table's own; that of streamChainEnd_ ends the chain when the directory told the stream's size.
     bool streamKnown_ = false;       // from the directory
     bool streamStartKnown_ = false;  // from the directory or from the search's result
     bool streamEndKnown_ = false;

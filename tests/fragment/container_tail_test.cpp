@@ -156,6 +156,36 @@ TEST(ContainerTail, PaddedPropertySetsFindTheirPieces) {
     EXPECT_EQ(Rebuilt(source, found, file.size()), file);
 }
 
+// A stream longer than the table's first sector describes has the table's second sector inside its run;
+// the stream's chain steps over it. The search found the stream's last cluster (which holds that table
+// sector) in a piece of its own; other files' blocks lie around each piece, and the directory lies far
+// away. Once the directory tells the stream's size, the stream's chain must still agree with its table.
+TEST(ContainerTail, AStreamRunThroughATableSectorKeepsItsLastCluster) {
+    const std::string corpus = test::CorpusDir();
+    ASSERT_FALSE(corpus.empty());
+    const auto file = test::ReadFileBytes(corpus + "/poi__stress.xls");
+    const int32_t b = 4096;
+    const int32_t clusters = int32_t((file.size() + size_t(b) - 1) / size_t(b));
+    ASSERT_EQ(clusters, 18) << "the table's second sector and the stream's end lie in cluster 16, the directory in 17";
+    ASSERT_EQ(LoadU32(file.data() + 80), 128u);
+
+    MemoryBlockSource source(b, 4000);
+    source.PutRun(10, std::span(file).first(16 * size_t(b)));
+    source.PutRun(3000, std::span(file).subspan(16 * size_t(b), size_t(b)));
+    source.PutRun(1500, std::span(file).subspan(17 * size_t(b)));
+    // Other files' blocks around each piece.
+    for (const int32_t other : {26, 2999, 3001, 1499, 1501}) source.Put(other, RandomBlock(b, uint32_t(other)));
+
+    // The search's result: the first piece, the stream's last cluster and the block after it on disk.
+    std::vector<int32_t> found = BlockRun(10, 16);
+    found.push_back(3000);
+    found.push_back(3001);
+    const auto header = source.GetBlock(10);
+    const std::vector<uint8_t> headerCopy(header.begin(), header.begin() + 512);
+    ASSERT_TRUE(CompleteContainerTail(source, Offered(source), headerCopy, file.size(), found));
+    EXPECT_EQ(Rebuilt(source, found, file.size()), file);
+}
+
 TEST(ContainerTail, WithoutACompoundHeaderTheListIsLeftAlone) {
     MemoryBlockSource source(512, 100);
     for (int32_t i = 10; i < 20; ++i) source.Put(i, RandomBlock(512, uint32_t(i)));
