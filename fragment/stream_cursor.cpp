@@ -169,6 +169,9 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
             sheetPositions_->push_back(at);
         }
         ++sheetsListed_;
+    } else if (bofCount_ == 1 && depth_ == 1 && IsCellTableRecord(type_)) {
+        // The globals hold no cells: these are a sheet's records read as the globals' continuation.
+        if (!CheckOrder(true, judging)) return false;
     } else if (inChart_) {
         // Nothing in a chart is held to the sheet's used range or order.
     } else if (type_ == kDimensions && bofCount_ > 1 && bodyHave >= 12) {

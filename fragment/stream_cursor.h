@@ -6,6 +6,7 @@
 // needs (strings of the shared-string table), which sheet positions the globals listed, and which row and
 // cell the current sheet reached.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -69,6 +70,12 @@ public:
     // -1 when none. A sheet's ROW records come in runs before their cells, in row order.
     int32_t FedFirstRowRecord() const { return fedFirstRowRecord_; }
     int32_t LastRowRecord() const { return lastRowRecord_; }
+    // The furthest stream position at which the globals list a sheet: -1 before any.
+    int64_t FurthestListedSheet() const {
+        return sheetPositions_ && !sheetPositions_->empty()
+                   ? *std::max_element(sheetPositions_->begin(), sheetPositions_->end())
+                   : -1;
+    }
     // Known record headers in the bytes last fed.
     int32_t FedKnownRecords() const { return fedKnown_; }
     // Strings of the shared-string table ended per byte of it so far (0 before any).

@@ -25,6 +25,7 @@ bool AgreesWithStreamSize(const StreamCursor& after, StreamCursor::Result result
     if (at > streamSize) return false;
     return result != StreamCursor::Result::Ends || streamSize - at < kMaxStreamPadding;
 }
+constexpr uint64_t kMinSheetBytes = 24;  // a sheet's BOF and EOF records
 constexpr int kMaxSkippedSectors = 2;  // allocation sectors stepped over in one block
 constexpr int kMaxForeignSectors = 2;  // other sectors of the document stepped over in a block next on disk
 constexpr int32_t kMaxAcross = 4;      // blocks after a piece's first that an unjudged record body may fill
@@ -281,8 +282,16 @@ private:
         return Sized(Fed(from, block, data, judging, after, stepping, offeredOnly), after);
     }
 
+    // A continuation must keep the stream within its size: the directory's, else the file's recorded size
+    // (which also holds the header). Files of one template share their first records, and another file's
+    // sheet list that reaches past this file's end shows a block of that file.
     StreamCursor::Result Sized(StreamCursor::Result result, const StreamCursor& after) const {
-        return AgreesWithStreamSize(after, result, context_.streamSize) ? result : StreamCursor::Result::Fails;
+        if (!AgreesWithStreamSize(after, result, context_.streamSize)) return StreamCursor::Result::Fails;
+        const uint64_t room = context_.streamSize != 0 ? context_.streamSize : context_.sizeLimit;
+        const int64_t sheet = after.FurthestListedSheet();
+        if (result != StreamCursor::Result::Fails && room != 0 && sheet >= 0 && uint64_t(sheet) + kMinSheetBytes > room)
+            return StreamCursor::Result::Fails;
+        return result;
     }
 
     // Feeds block `block` holding `data`. With `stepping`, up to kMaxForeignSectors sectors of the

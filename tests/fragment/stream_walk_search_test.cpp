@@ -105,6 +105,23 @@ BiffBytes Dimensions(uint32_t rowEnd, uint16_t columnEnd) {
     return BiffBytes().Record(0x0200, BiffBytes().U32(0).U32(rowEnd).U16(0).U16(columnEnd).U16(0));
 }
 
+// The globals hold no cells: a sheet's records read as their continuation belong to another block.
+TEST(StreamCursor, TheGlobalsHoldNoCells) {
+    StreamCursor globals;
+    ASSERT_EQ(globals.Feed(Join({Bof(0x0005), BiffBytes().Record(0x00E0, BiffBytes().Zeros(20))}).Bytes(), {false, nullptr}),
+              StreamCursor::Result::Continues);
+    const BiffBytes cells = Join({Row(3), Number(3, 0), Number(3, 1)});
+    for (const bool strict : {true, false}) {
+        StreamCursor cursor = globals;
+        EXPECT_EQ(cursor.Feed(cells.Bytes(), {strict, nullptr}),
+                  strict ? StreamCursor::Result::Fails : StreamCursor::Result::Continues) << strict;
+    }
+    // After the globals' EOF, in a sheet, they continue.
+    StreamCursor sheet = globals;
+    ASSERT_EQ(sheet.Feed(Join({Eof(), Bof(0x0010)}).Bytes(), {true, nullptr}), StreamCursor::Result::Continues);
+    EXPECT_EQ(sheet.Feed(cells.Bytes(), {true, nullptr}), StreamCursor::Result::Continues);
+}
+
 // A sheet may hold a chart with a BOF and EOF of its own: the stream ends with the EOF of the last sheet
 // the globals list, not with the one that closes as many BOF records as there are sheets.
 TEST(StreamCursor, AChartInsideASheetDoesNotEndTheStream) {
@@ -535,6 +552,45 @@ TEST(StreamWalkSearch, APieceAmongRowRecordsGoesOnFromTheLastRow) {
     const auto results = WalkFromStreamBlock(source, 200);
     ASSERT_EQ(results.size(), 1u);
     const auto& found = results[0];
+    ASSERT_GE(found.size(), count);
+    EXPECT_TRUE(std::equal(truth.begin(), truth.end(), found.begin()));
+}
+
+// Workbooks made from one template share their first records. Where the other file's block lists a sheet
+// further on than this file's recorded size reaches, it is not this file's.
+TEST(StreamWalkSearch, AListedSheetPastTheFilesEndShowsAnotherFile) {
+    const auto workbook = [](size_t globalsBytes) {
+        BiffBytes globals = Bof(0x0005);
+        while (globals.Size() < 6000) globals.Record(0x00E0, BiffBytes().Zeros(20));
+        const size_t listAt = globals.Size();
+        globals.Append(BoundSheet(0).Bytes());
+        while (globals.Size() < globalsBytes) globals.Record(0x00E0, BiffBytes().U16(1).Zeros(18));
+        globals.Append(Eof().Bytes());
+        std::vector<uint8_t> bytes = globals.Bytes();
+        StoreU32(bytes.data() + listAt + 4, uint32_t(bytes.size()));  // the sheet's BOF follows the globals
+        BiffBytes sheet = Bof(0x0010);
+        for (uint16_t row = 0; row < 300; ++row) sheet.Append(Number(row, 0).Bytes());
+        sheet.Append(Eof().Bytes());
+        bytes.insert(bytes.end(), sheet.Bytes().begin(), sheet.Bytes().end());
+        return bytes;
+    };
+    const std::vector<uint8_t> bytes = workbook(9000), longer = workbook(60000);
+    const size_t b = 4096;
+    ASSERT_TRUE(std::equal(bytes.begin(), bytes.begin() + b, longer.begin()));
+    const size_t count = (bytes.size() + b - 1) / b;
+    // The file's first block at 200, the rest at 20; the longer file's blocks from 300 on, where
+    // allocation would go on forward.
+    std::vector<int32_t> truth;
+    for (size_t k = 0; k < count; ++k) truth.push_back(int32_t(k < 1 ? 200 : 19 + k));
+    MemoryBlockSource source(int32_t(b), 600);
+    for (size_t k = 0; k < count; ++k) source.Put(truth[k], std::span(bytes).subspan(k * b, std::min(b, bytes.size() - k * b)));
+    source.PutRun(300, std::span(longer).subspan(b));
+
+    SearchContext context(source, ShippedTable());
+    context.sizeLimit = bytes.size();
+    StreamWalkSearch::Run(context, {200}, std::span(bytes).first(b));
+    ASSERT_EQ(context.results.size(), 1u);
+    const auto& found = context.results[0];
     ASSERT_GE(found.size(), count);
     EXPECT_TRUE(std::equal(truth.begin(), truth.end(), found.begin()));
 }
