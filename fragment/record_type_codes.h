@@ -6,9 +6,12 @@
 namespace tabulon::record_type {
 
 inline constexpr uint16_t kEof = 0x000A;
+inline constexpr uint16_t kFilePass = 0x002F;
+inline constexpr uint16_t kFont = 0x0031;
 inline constexpr uint16_t kContinue = 0x003C;
 inline constexpr uint16_t kGuts = 0x0080;
 inline constexpr uint16_t kBoundSheet = 0x0085;
+inline constexpr uint16_t kXf = 0x00E0;
 inline constexpr uint16_t kMulRk = 0x00BD;
 inline constexpr uint16_t kMulBlank = 0x00BE;
 inline constexpr uint16_t kSst = 0x00FC;

@@ -169,6 +169,14 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
             sheetPositions_->push_back(at);
         }
         ++sheetsListed_;
+    } else if (type_ == kFont && bofCount_ == 1) {
+        ++fontsListed_;
+    } else if (type_ == kFilePass) {
+        encrypted_ = true;
+    } else if (type_ == kXf && bofCount_ == 1 && bodyHave >= 2 && !encrypted_) {
+        // A cell format names a font of the globals' list, which comes before the formats (the index 4 is
+        // never used, so the last font's index is the count). Another file's formats name fonts of its own.
+        if (!CheckOrder(fontsListed_ > 0 && LoadU16(body) > fontsListed_, judging)) return false;
     } else if (bofCount_ == 1 && depth_ == 1 && IsCellTableRecord(type_)) {
         // The globals hold no cells: these are a sheet's records read as the globals' continuation.
         if (!CheckOrder(true, judging)) return false;

@@ -122,6 +122,8 @@ private:
     bool sheetListIgnored_ = false;
     size_t nextSheet_ = 0;
 
+    int32_t fontsListed_ = 0;  // FONT records of the globals so far
+    bool encrypted_ = false;   // after a FILEPASS record, bodies are not plain
     int32_t lastRowRecord_ = -1;
     int32_t lastCellRow_ = -1;
     int32_t lastCellColumn_ = -1;

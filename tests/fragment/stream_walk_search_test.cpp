@@ -122,6 +122,35 @@ TEST(StreamCursor, TheGlobalsHoldNoCells) {
     EXPECT_EQ(sheet.Feed(cells.Bytes(), {true, nullptr}), StreamCursor::Result::Continues);
 }
 
+// A cell format names one of the fonts the globals listed before it: another file's formats, which name
+// fonts of their own, do not continue these globals. Encrypted bodies say nothing.
+TEST(StreamCursor, CellFormatsNameListedFonts) {
+    const auto font = BiffBytes().Record(
+        0x0031, BiffBytes().U16(200).U16(0).U16(0x7FFF).U16(400).U16(0).Zeros(4).U8(5).U8(0).Latin1("Arial"));
+    const auto xf = [](uint16_t index) { return BiffBytes().Record(0x00E0, BiffBytes().U16(index).Zeros(18)); };
+    const auto filePass = BiffBytes().Record(0x002F, BiffBytes().U16(1).U16(1).U16(1).Zeros(48));
+    struct Case {
+        const char* what;
+        bool encrypted;
+        uint16_t font;
+        StreamCursor::Result expected;
+    };
+    const Case cases[] = {
+        {"a listed font", false, 3, StreamCursor::Result::Continues},
+        {"the last font, index 4 being skipped", false, 5, StreamCursor::Result::Continues},
+        {"a font past the list", false, 9, StreamCursor::Result::Fails},
+        {"an encrypted body", true, 9, StreamCursor::Result::Continues},
+    };
+    for (const Case& c : cases) {
+        BiffBytes globals = Bof(0x0005);
+        if (c.encrypted) globals.Append(filePass.Bytes());
+        for (int i = 0; i < 5; ++i) globals.Append(font.Bytes());
+        StreamCursor cursor;
+        ASSERT_EQ(cursor.Feed(globals.Bytes(), {false, nullptr}), StreamCursor::Result::Continues) << c.what;
+        EXPECT_EQ(cursor.Feed(Join({xf(0), xf(c.font), xf(1)}).Bytes(), {true, nullptr}), c.expected) << c.what;
+    }
+}
+
 // A sheet may hold a chart with a BOF and EOF of its own: the stream ends with the EOF of the last sheet
 // the globals list, not with the one that closes as many BOF records as there are sheets.
 TEST(StreamCursor, AChartInsideASheetDoesNotEndTheStream) {
