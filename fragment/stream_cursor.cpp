@@ -40,11 +40,13 @@ bool IsCellTableRecord(uint16_t type) {
 // The table of successions is learnt from sample workbooks and cannot list every order that real ones
 // use: charts are runs of their own records (0x10xx) in any order the chart needs, and a row's cells come
 // in any mix of kinds.
-// A record whose body is as long as a body may be goes on in CONTINUE records, whatever its type.
+// A record whose body is (nearly) as long as a body may be goes on in CONTINUE records, whatever its type:
+// writers stop a little short where the next unit (a string, a pixel row) would not fit.
+constexpr uint16_t kNearlyFullBody = kMaxBody - 16;
 bool MayFollow(const RecordSuccessionTable& table, uint16_t last, uint16_t lastLength, uint16_t next) {
     return table.MayFollow(last, next) || IsChartRecord(last) || IsChartRecord(next) ||
            (IsCellTableRecord(last) && IsCellTableRecord(next)) ||
-           (next == record_type::kContinue && lastLength == kMaxBody);
+           (next == record_type::kContinue && lastLength >= kNearlyFullBody);
 }
 
 }  // namespace

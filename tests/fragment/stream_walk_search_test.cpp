@@ -205,13 +205,16 @@ TEST(StreamCursor, AFullLengthRecordMayGoOnInAContinueRecord) {
         return BiffBytes().Record(0x00EC, body);
     };
     const BiffBytes next = Join({BiffBytes().Record(0x003C, BiffBytes().Zeros(100)), Number(3, 1), Number(3, 2)});
-    for (const size_t length : {size_t(8224), size_t(238)}) {
+    // Writers stop a little short of the full length where the next unit would not fit (a picture's
+    // record of 8,220 bytes).
+    for (const size_t length : {size_t(8224), size_t(8220), size_t(238)}) {
         StreamCursor cursor;
         const BiffBytes start = Join({Bof(0x0005), Eof(), Bof(0x0010), Number(2, 0), drawing(length)});
         ASSERT_EQ(cursor.Feed(start.Bytes(), {false, nullptr}), StreamCursor::Result::Continues);
-        EXPECT_EQ(cursor.MayContinueWith(next.Bytes(), &table), length == 8224) << length;
+        const bool continues = length >= 8220;
+        EXPECT_EQ(cursor.MayContinueWith(next.Bytes(), &table), continues) << length;
         EXPECT_EQ(cursor.Feed(next.Bytes(), {true, &table, true}),
-                  length == 8224 ? StreamCursor::Result::Continues : StreamCursor::Result::Fails)
+                  continues ? StreamCursor::Result::Continues : StreamCursor::Result::Fails)
             << length;
     }
 }
