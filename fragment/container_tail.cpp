@@ -23,6 +23,8 @@ constexpr int kMaxRounds = 8;
 constexpr uint32_t kPropertySetHeaderBytes = 48;
 // Bytes at each edge of a block compared when two blocks meet.
 constexpr uint32_t kMaxLikeness = 1024;
+// Entries for sectors inside the file that a table sector must hold before all of them free tells.
+constexpr uint32_t kMinTableEntriesJudged = 4;
 
 enum class SectorRole : uint8_t { Fat, Difat, Directory, PropertySetStart };
 
@@ -492,12 +494,22 @@ private:
             verdict.known += uint32_t(to - from);
             bool agrees = true;
             switch (it->second.role) {
-                case SectorRole::Fat:
+                case SectorRole::Fat: {
+                    // A writer keeps table sectors for the sectors it uses: one that marks every sector of the
+                    // file it describes free is a run of 0xFF bytes (a white picture, empty space).
+                    uint32_t inFile = 0, free = 0;
                     for (uint64_t at = 0; at < to - from && agrees; at += 4) {
                         const uint64_t x = uint64_t(it->second.index) * perSector_ + (firstUnit + at) / 4;
-                        agrees = FatEntryAgrees(uint32_t(std::min<uint64_t>(x, 0xFFFFFFFFu)), LoadU32(bytes + at));
+                        const uint32_t value = LoadU32(bytes + at);
+                        agrees = FatEntryAgrees(uint32_t(std::min<uint64_t>(x, 0xFFFFFFFFu)), value);
+                        if (x < fileSectors_) {
+                            ++inFile;
+                            if (value == kCompoundFree) ++free;
+                        }
                     }
+                    if (inFile >= kMinTableEntriesJudged && free == inFile) agrees = false;
                     break;
+                }
                 case SectorRole::Difat:
                     for (uint64_t at = 0; at < to - from && agrees; at += 4) {
                         const uint32_t value = LoadU32(bytes + at);
@@ -611,9 +623,11 @@ private:
             if (Evaluate(cluster, blocks_.GetBlock(index)).fits) agreeing.push_back(index);
         }
         int32_t best = -1;
-        uint32_t bestLikeness = 0;
+        uint64_t bestLikeness = 0;
         for (const int32_t index : agreeing) {
-            uint32_t likeness = 0;
+            // Chains mostly run on to the next sector: a table sector of this file holds more such entries
+            // than another file's that merely agrees. That counts before how the edges meet.
+            uint64_t likeness = uint64_t(ForwardEntries(cluster, blocks_.GetBlock(index))) << 32;
             if (cluster > 0 && IsPlaced(cluster - 1)) likeness += Likeness(placed_[cluster - 1], index);
             if (IsPlaced(cluster + 1)) likeness += Likeness(index, placed_[cluster + 1]);
             if (best < 0 || likeness > bestLikeness) {
@@ -622,6 +636,26 @@ private:
             }
         }
         return best;
+    }
+
+    // Entries of the allocation-table sectors in `data` (as file cluster `cluster`) that lead a chain on
+    // to the sector right after theirs.
+    uint32_t ForwardEntries(uint64_t cluster, std::span<const uint8_t> data) const {
+        if (data.size() < b_) return 0;
+        uint32_t forward = 0;
+        const uint64_t begin = cluster * b_;
+        const auto [first, last] = SectorsIn(cluster);
+        for (uint64_t sector = first; sector < last; ++sector) {
+            const auto it = roles_.find(uint32_t(sector));
+            if (it == roles_.end() || it->second.role != SectorRole::Fat) continue;
+            const uint64_t sectorBegin = layout_.OffsetOf(uint32_t(sector));
+            const uint64_t from = std::max(begin, sectorBegin), to = std::min(begin + b_, sectorBegin + s_);
+            for (uint64_t at = from; at + 4 <= to; at += 4) {
+                const uint64_t x = uint64_t(it->second.index) * perSector_ + (at - sectorBegin) / 4;
+                if (LoadU32(data.data() + (at - begin)) == x + 1) ++forward;
+            }
+        }
+        return forward;
     }
 
     // Fills every run of unplaced clusters. Between two placed clusters the run is the disk-next blocks

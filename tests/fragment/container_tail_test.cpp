@@ -186,6 +186,54 @@ TEST(ContainerTail, AStreamRunThroughATableSectorKeepsItsLastCluster) {
     EXPECT_EQ(Rebuilt(source, found, file.size()), file);
 }
 
+// A large file's last allocation-table sector (here the eleventh, describing sectors 1280 on) is a piece
+// of its own, and the rest of the file follows it. A block that merely agrees with it is not taken for it:
+// another file's table, whose chains do not run on sector by sector, and a sector of 0xFF bytes, which
+// would mark every sector it describes free.
+TEST(ContainerTail, ATableSectorIsToldFromBlocksThatMerelyAgree) {
+    const std::string corpus = test::CorpusDir();
+    ASSERT_FALSE(corpus.empty());
+    const auto file = test::ReadFileBytes(corpus + "/poi__15228.xls");
+    ASSERT_EQ(file.size(), 692224u);
+    const auto fat = AllocationTable(file);
+    const int32_t b = 512;
+    const int32_t tableCluster = 1278;  // sector 1277, after the header
+    ASSERT_EQ(fat[1277], 0xFFFFFFFDu) << "sector 1277 holds a table sector";
+    const auto table = std::span(file).subspan(size_t(tableCluster) * 512, 512);
+
+    // The entries for the file's sectors (1280 to 1350) in another order: every value still names a sector
+    // of the file or marks one, and those past the file's end stay free.
+    std::vector<uint8_t> shuffled(table.begin(), table.end());
+    std::mt19937 random(3);
+    for (size_t i = 70; i > 0; --i) {
+        const size_t j = random() % (i + 1);
+        std::swap_ranges(shuffled.begin() + long(4 * i), shuffled.begin() + long(4 * i + 4), shuffled.begin() + long(4 * j));
+    }
+    const std::vector<uint8_t> ones(512, 0xFF);
+    struct Case {
+        const char* what;
+        const std::vector<uint8_t>* decoy;
+        int32_t at;
+    };
+    const Case cases[] = {{"another table", &shuffled, 1291}, {"0xFF bytes next on disk", &ones, 1288}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        MemoryBlockSource source(b, 8000);
+        source.PutRun(10, std::span(file).first(size_t(tableCluster) * 512));
+        for (int32_t other = 1288; other <= 1291; ++other) source.Put(other, RandomBlock(b, uint32_t(other)));
+        source.Put(c.at, *c.decoy);
+        source.PutRun(5000, std::span(file).subspan(size_t(tableCluster) * 512));
+
+        std::vector<int32_t> found = BlockRun(10, tableCluster);  // the stream, then two blocks in disk order
+        found.push_back(1288);
+        found.push_back(1289);
+        const auto header = source.GetBlock(10);
+        const std::vector<uint8_t> headerCopy(header.begin(), header.begin() + 512);
+        ASSERT_TRUE(CompleteContainerTail(source, Offered(source), headerCopy, file.size(), found));
+        EXPECT_EQ(Rebuilt(source, found, file.size()), file);
+    }
+}
+
 TEST(ContainerTail, WithoutACompoundHeaderTheListIsLeftAlone) {
     MemoryBlockSource source(512, 100);
     for (int32_t i = 10; i < 20; ++i) source.Put(i, RandomBlock(512, uint32_t(i)));
