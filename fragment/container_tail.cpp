@@ -357,9 +357,11 @@ private:
     bool FatEntryAgrees(uint32_t x, uint32_t value) const {
         if (x >= fileSectors_) return value == kCompoundFree;
         if (!ValidSector(value)) return false;
-        if ((value == kCompoundFatSector) != RoleIs(x, SectorRole::Fat)) return false;
-        if ((value == kCompoundDifatSector) != RoleIs(x, SectorRole::Difat)) return false;
-        if (x >= streamStart_ && x < streamChainEnd_) return IsTableSector(x) || value == NextRunSector(x);
+        if (value == kCompoundFatSector && !RoleIs(x, SectorRole::Fat)) return false;
+        if (value == kCompoundDifatSector && !RoleIs(x, SectorRole::Difat)) return false;
+        // Some writers leave the table's own sectors unmarked: an end of chain, or a chain through them.
+        if (IsTableSector(x)) return value != kCompoundFatSector || RoleIs(x, SectorRole::Fat);
+        if (x >= streamStart_ && x < streamChainEnd_) return value == NextRunSector(x);
         if (x == streamChainEnd_ && streamEndKnown_) return value == kCompoundEndOfChain;
         return true;
     }

@@ -234,6 +234,31 @@ TEST(ContainerTail, ATableSectorIsToldFromBlocksThatMerelyAgree) {
     }
 }
 
+// Some writers leave the allocation table's own sectors unmarked (here chained to each other). The
+// file's last cluster, its second table sector, is a piece of its own far away.
+TEST(ContainerTail, ATableThatLeavesItsOwnSectorsUnmarkedIsPlaced) {
+    const std::string corpus = test::CorpusDir();
+    ASSERT_FALSE(corpus.empty());
+    const auto file = test::ReadFileBytes(corpus + "/poi__45322.xls");
+    const int32_t b = 4096;
+    const int32_t clusters = int32_t((file.size() + size_t(b) - 1) / size_t(b));
+    ASSERT_EQ(clusters, 22);
+    const auto fat = AllocationTable(file);
+    ASSERT_EQ(LoadU32(file.data() + 80), 167u) << "the second table sector is the file's last sector";
+    ASSERT_NE(fat[167], 0xFFFFFFFDu) << "and the table does not mark it as its own";
+
+    MemoryBlockSource source(b, 4000);
+    source.PutRun(10, std::span(file).first(21 * size_t(b)));
+    source.Put(31, RandomBlock(b, 9));
+    source.PutRun(3000, std::span(file).subspan(21 * size_t(b)));
+
+    std::vector<int32_t> found = BlockRun(10, 22);  // the stream, then a block in disk order
+    const auto header = source.GetBlock(10);
+    const std::vector<uint8_t> headerCopy(header.begin(), header.begin() + 512);
+    ASSERT_TRUE(CompleteContainerTail(source, Offered(source), headerCopy, file.size(), found));
+    EXPECT_EQ(Rebuilt(source, found, file.size()), file);
+}
+
 TEST(ContainerTail, WithoutACompoundHeaderTheListIsLeftAlone) {
     MemoryBlockSource source(512, 100);
     for (int32_t i = 10; i < 20; ++i) source.Put(i, RandomBlock(512, uint32_t(i)));
