@@ -499,13 +499,36 @@ std::vector<uint8_t> StreamWithDrawing(const BiffBytes& drawing) {
     return stream.Bytes();
 }
 
-// The walk's results for a stream that begins with block `block` (whose whole bytes are the stream's).
-std::vector<std::vector<int32_t>> WalkFromStreamBlock(MemoryBlockSource& source, int32_t block) {
+// The walk's results for a stream that begins with block `block` (whose whole bytes are the stream's), in
+// a file of `sizeLimit` bytes (0: unknown).
+std::vector<std::vector<int32_t>> WalkFromStreamBlock(MemoryBlockSource& source, int32_t block, uint64_t sizeLimit = 0) {
     SearchContext context(source, ShippedTable());
+    context.sizeLimit = sizeLimit;
     const auto first = source.GetBlock(block);
     const std::vector<uint8_t> streamBytes(first.begin(), first.begin() + source.BlockBytes());
     StreamWalkSearch::Run(context, {block}, streamBytes);
     return context.results;
+}
+
+// Lays a stream's blocks out in two pieces: its first `head` blocks from `headAt` on, the rest from
+// `restAt` on. Returns where each block lies.
+std::vector<int32_t> PutInTwoPieces(MemoryBlockSource& source, const std::vector<uint8_t>& bytes, size_t head,
+                                    int32_t headAt, int32_t restAt) {
+    const size_t b = size_t(source.BlockBytes());
+    std::vector<int32_t> blocks;
+    for (size_t k = 0; k * b < bytes.size(); ++k) {
+        blocks.push_back(int32_t(k < head ? headAt + int32_t(k) : restAt + int32_t(k - head)));
+        source.Put(blocks.back(), std::span(bytes).subspan(k * b, std::min(b, bytes.size() - k * b)));
+    }
+    return blocks;
+}
+
+// One result, which begins with the stream's blocks.
+void ExpectTheStream(const std::vector<std::vector<int32_t>>& results, const std::vector<int32_t>& truth) {
+    ASSERT_EQ(results.size(), 1u);
+    const auto& found = results[0];
+    ASSERT_GE(found.size(), truth.size());
+    EXPECT_TRUE(std::equal(truth.begin(), truth.end(), found.begin()));
 }
 
 // A piece that begins inside a long record whose body cannot be judged (a drawing) is known by the
@@ -516,24 +539,16 @@ TEST(StreamWalkSearch, APieceBeginningInsideALongRecordIsKnownByTheRecordsAfterI
     drawing.U16(0x000F).U16(0xF000);
     while (drawing.Size() < 8000) drawing.U8(uint8_t(random()));
     const std::vector<uint8_t> bytes = StreamWithDrawing(drawing);
-    const size_t b = 4096;
-    const size_t count = (bytes.size() + b - 1) / b;
-    ASSERT_GT(count, 6u);
+    ASSERT_GT(bytes.size(), 6 * 4096u);
     // Blocks 0 and 1 at 20, the rest from 200 on: block 2 lies wholly inside the drawing's body.
-    std::vector<int32_t> truth;
-    for (size_t k = 0; k < count; ++k) truth.push_back(int32_t(k < 2 ? 20 + k : 198 + k));
-    MemoryBlockSource source(int32_t(b), 600);
-    for (size_t k = 0; k < count; ++k) source.Put(truth[k], std::span(bytes).subspan(k * b, std::min(b, bytes.size() - k * b)));
+    MemoryBlockSource source(4096, 600);
+    const auto truth = PutInTwoPieces(source, bytes, 2, 20, 200);
     // Other workbooks' blocks around them.
     test::TempDir dir;
     ASSERT_TRUE(test::MakeWorkbook(dir.File("other.xls"), 1500, 5, 2, 17));
     source.PutRun(300, test::ReadFileBytes(dir.File("other.xls")));
 
-    const auto results = WalkFromStreamBlock(source, 20);
-    ASSERT_EQ(results.size(), 1u);
-    const auto& found = results[0];
-    ASSERT_GE(found.size(), count);
-    EXPECT_TRUE(std::equal(truth.begin(), truth.end(), found.begin()));
+    ExpectTheStream(WalkFromStreamBlock(source, 20), truth);
 }
 
 // A long record may hold a whole block of zeros, which a block source does not offer: the stream runs
@@ -570,22 +585,14 @@ TEST(StreamWalkSearch, APieceAmongRowRecordsGoesOnFromTheLastRow) {
     };
     const std::vector<uint8_t> bytes = sheetFrom(0), alike = sheetFrom(300);
     ASSERT_EQ(bytes.size(), alike.size());
-    const size_t b = 4096;
-    const size_t count = (bytes.size() + b - 1) / b;
-    ASSERT_GE(count, 4u);
+    ASSERT_GE(bytes.size(), 4 * 4096u);
     // The stream's first two blocks at 200, the rest at 20; the other file's blocks from 300 on, where
     // allocation would go on forward.
-    std::vector<int32_t> truth;
-    for (size_t k = 0; k < count; ++k) truth.push_back(int32_t(k < 2 ? 200 + k : 18 + k));
-    MemoryBlockSource source(int32_t(b), 600);
-    for (size_t k = 0; k < count; ++k) source.Put(truth[k], std::span(bytes).subspan(k * b, std::min(b, bytes.size() - k * b)));
+    MemoryBlockSource source(4096, 600);
+    const auto truth = PutInTwoPieces(source, bytes, 2, 200, 20);
     source.PutRun(300, alike);
 
-    const auto results = WalkFromStreamBlock(source, 200);
-    ASSERT_EQ(results.size(), 1u);
-    const auto& found = results[0];
-    ASSERT_GE(found.size(), count);
-    EXPECT_TRUE(std::equal(truth.begin(), truth.end(), found.begin()));
+    ExpectTheStream(WalkFromStreamBlock(source, 200), truth);
 }
 
 // Workbooks made from one template share their first records. Where the other file's block lists a sheet
@@ -609,22 +616,13 @@ TEST(StreamWalkSearch, AListedSheetPastTheFilesEndShowsAnotherFile) {
     const std::vector<uint8_t> bytes = workbook(9000), longer = workbook(60000);
     const size_t b = 4096;
     ASSERT_TRUE(std::equal(bytes.begin(), bytes.begin() + b, longer.begin()));
-    const size_t count = (bytes.size() + b - 1) / b;
     // The file's first block at 200, the rest at 20; the longer file's blocks from 300 on, where
     // allocation would go on forward.
-    std::vector<int32_t> truth;
-    for (size_t k = 0; k < count; ++k) truth.push_back(int32_t(k < 1 ? 200 : 19 + k));
     MemoryBlockSource source(int32_t(b), 600);
-    for (size_t k = 0; k < count; ++k) source.Put(truth[k], std::span(bytes).subspan(k * b, std::min(b, bytes.size() - k * b)));
+    const auto truth = PutInTwoPieces(source, bytes, 1, 200, 20);
     source.PutRun(300, std::span(longer).subspan(b));
 
-    SearchContext context(source, ShippedTable());
-    context.sizeLimit = bytes.size();
-    StreamWalkSearch::Run(context, {200}, std::span(bytes).first(b));
-    ASSERT_EQ(context.results.size(), 1u);
-    const auto& found = context.results[0];
-    ASSERT_GE(found.size(), count);
-    EXPECT_TRUE(std::equal(truth.begin(), truth.end(), found.begin()));
+    ExpectTheStream(WalkFromStreamBlock(source, 200, bytes.size()), truth);
 }
 
 }  // namespace
