@@ -360,7 +360,7 @@ private:
         if (value == kCompoundFatSector && !RoleIs(x, SectorRole::Fat)) return false;
         if (value == kCompoundDifatSector && !RoleIs(x, SectorRole::Difat)) return false;
         // Some writers leave the table's own sectors unmarked: an end of chain, or a chain through them.
-        if (IsTableSector(x)) return value != kCompoundFatSector || RoleIs(x, SectorRole::Fat);
+        if (IsTableSector(x)) return true;
         if (x >= streamStart_ && x < streamChainEnd_) return value == NextRunSector(x);
         if (x == streamChainEnd_ && streamEndKnown_) return value == kCompoundEndOfChain;
         return true;
@@ -803,7 +803,8 @@ private:
     uint32_t miniSectors_ = 0;       // 64-byte sectors of the mini stream; 0 while not known
     uint32_t chainSteps_ = 0;  // chain entries followed this round
     // The workbook stream's chain: entries from its first sector to streamChainEnd_ lead to the next
-    // sector that is not the table's own; that of streamChainEnd_ ends the chain when the directory told the stream's size.
+    // sector that is not the table's own; that of streamChainEnd_ ends the chain when the directory told
+    // the stream's size.
     bool streamKnown_ = false;       // from the directory
     bool streamStartKnown_ = false;  // from the directory or from the search's result
     bool streamEndKnown_ = false;
