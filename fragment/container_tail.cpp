@@ -55,12 +55,19 @@ public:
         const size_t taken = list_.size();
         const size_t found = std::min(taken, clusters_);
         GuessStreamFromSearch();
+        // Where the header block's own directory puts the stream's start in a later cluster and the
+        // stream's block does not lie where a contiguous first piece puts it, the file broke before the
+        // stream: the clusters between were taken in disk order after the first block and may be wrong.
+        size_t headEnd = StreamStartCluster();
+        if (headEnd >= found || int64_t(placed_[headEnd]) == int64_t(placed_[0]) + int64_t(headEnd)) headEnd = 0;
+        for (size_t c = 1; c < headEnd; ++c) head_.push_back(c);
         // A search result ends with the two blocks that follow the stream's last block on disk; the blocks
         // before them hold the stream the search followed and stay.
-        for (size_t c = std::max<size_t>(taken, 3) - 2; c < found; ++c) tentative_.push_back(c);
+        for (size_t c = std::max({taken, size_t(3), headEnd + 2}) - 2; c < found; ++c) tentative_.push_back(c);
         for (int round = 0; round < kMaxRounds; ++round) {
             LearnRoles();
-            const bool dropped = DropDisagreeingTentative();
+            const bool headDropped = DropDisagreeing(head_);
+            const bool dropped = DropDisagreeing(tentative_) || headDropped;
             if (!PlacePredicted() && !dropped) break;
         }
         LearnRoles();
@@ -88,16 +95,32 @@ private:
         placed_[cluster] = -1;
     }
 
-    // Where a block taken after the stream disagrees with what the placed clusters now predict, the
-    // file's piece broke there: it and the blocks taken after it go. True when any went.
-    bool DropDisagreeingTentative() {
-        for (size_t i = 0; i < tentative_.size(); ++i) {
-            if (EvaluateBlock(tentative_[i], placed_[tentative_[i]]).fits) continue;
-            for (size_t k = i; k < tentative_.size(); ++k) Unplace(tentative_[k]);
-            tentative_.resize(i);
+    // Where a block taken in disk order disagrees with what the placed clusters now predict, the file's
+    // piece broke there: it and the blocks taken after it in the same run go. True when any went.
+    bool DropDisagreeing(std::vector<size_t>& taken) {
+        for (size_t i = 0; i < taken.size(); ++i) {
+            if (EvaluateBlock(taken[i], placed_[taken[i]]).fits) continue;
+            for (size_t k = i; k < taken.size(); ++k) Unplace(taken[k]);
+            taken.resize(i);
             return true;
         }
         return false;
+    }
+
+    // The cluster holding the workbook stream's first sector, where the directory's first sector lies in
+    // the first cluster, which is surely the document's own; 0 when it does not or names no such stream.
+    size_t StreamStartCluster() {
+        const uint64_t directory = layout_.OffsetOf(layout_.firstDirectorySector);
+        if (layout_.firstDirectorySector >= fileSectors_ || directory + s_ > b_) return 0;
+        std::array<uint8_t, kCompoundEntryBytes> entry {};
+        for (uint64_t at = directory; at < directory + s_; at += kCompoundEntryBytes) {
+            CompoundEntry parsed;
+            if (!ReadPlaced(at, entry) || !ReadCompoundEntry(entry, parsed)) return 0;
+            if (IsWorkbookStreamEntry(entry, parsed) && parsed.size >= layout_.miniStreamCutoff &&
+                parsed.startSector < fileSectors_)
+                return size_t(layout_.OffsetOf(parsed.startSector) / b_);
+        }
+        return 0;
     }
 
     bool IsPlaced(size_t cluster) const { return cluster < clusters_ && placed_[cluster] >= 0; }
@@ -788,6 +811,7 @@ private:
     const size_t clusters_;
     std::vector<int32_t> placed_;  // the block of each file cluster, -1 while unknown
     std::vector<size_t> tentative_;  // clusters the search's result took in disk order after the stream
+    std::vector<size_t> head_;       // clusters taken in disk order between the first block and the stream's
     std::unordered_set<int32_t> used_;
     std::unordered_map<uint32_t, RoleOf> roles_;
     std::unordered_map<uint32_t, uint32_t> zeroFrom_;  // sector → first byte of its zero padding

@@ -30,7 +30,10 @@ struct FreeNeighbours {
 // forward from the one before and backward from the one after, split where every block agrees best with
 // what is predicted; those after the last placed one take the disk-next blocks. A search result ends with
 // two blocks taken in disk order after the stream: those that disagree with the prediction are taken
-// anew. Stops early when no free block follows. False, with the list unchanged, when `header` (the
+// anew. Where the directory's first sector lies in the first cluster and puts the stream's start in a
+// later one, the clusters between (taken in disk order after the first) are as unknown as the tail: those
+// that agree with their prediction stay, the others are placed and filled like a gap after the stream.
+// Stops early when no free block follows. False, with the list unchanged, when `header` (the
 // document's first 512 bytes) is not a compound-document header.
 bool CompleteContainerTail(BlockSource& blocks, const FreeNeighbours& free, std::span<const uint8_t> header,
                            uint64_t size, std::vector<int32_t>& fileBlocks);
