@@ -71,6 +71,9 @@ public:
             if (!PlacePredicted() && !dropped) break;
         }
         LearnRoles();
+        // A head block that nothing predicts is weighed with the other runs when its gap is filled.
+        for (const size_t c : head_)
+            if (IsPlaced(c) && Evaluate(c, Unknown()).known == 0) Unplace(c);
         // A block taken after the stream that nothing predicts is no likelier than any other run: the gap
         // filling weighs it with the rest. Where the recorded size ends first the search takes fewer blocks
         // after the stream, so without the directory to tell where the stream ends, a full list may end

@@ -259,6 +259,39 @@ TEST(ContainerTail, ATableThatLeavesItsOwnSectorsUnmarkedIsPlaced) {
     EXPECT_EQ(Rebuilt(source, found, file.size()), file);
 }
 
+// A file whose workbook stream follows a directory, a mini stream, other documents' streams and summary
+// streams, and whose first piece breaks among them: the search's result takes the blocks after the first
+// piece in disk order up to the stream's block, which lies elsewhere. The clusters between are placed by
+// what the first cluster's table and directory predict and filled from both sides.
+TEST(ContainerTail, HeadBeforeAStreamThatLiesElsewhereIsPutBack) {
+    const std::string corpus = test::CorpusDir();
+    ASSERT_FALSE(corpus.empty());
+    const auto file = test::ReadFileBytes(corpus + "/poi__ole2-embedding.xls");
+    const int32_t b = 2048;
+    const int32_t clusters = int32_t((file.size() + size_t(b) - 1) / size_t(b));
+    const int32_t streamCluster = 13;  // the stream starts at sector 51, 26624 bytes into the file
+    ASSERT_EQ(clusters, 21);
+    ASSERT_EQ(LoadU32(file.data() + 48), 1u) << "the directory starts in the first cluster";
+
+    for (const int32_t cut : {2, 5, 9}) {
+        SCOPED_TRACE("first piece of " + std::to_string(cut) + " clusters");
+        MemoryBlockSource source(b, 4000);
+        source.PutRun(10, std::span(file).first(size_t(cut) * size_t(b)));
+        for (int32_t i = 10 + cut; i < 40; ++i) source.Put(i, RandomBlock(b, uint32_t(i)));
+        const auto rest = std::span(file).subspan(size_t(cut) * size_t(b));
+        source.PutRun(1500, rest.first(size_t(streamCluster - cut) * size_t(b)));
+        source.PutRun(3000, rest.subspan(size_t(streamCluster - cut) * size_t(b)));
+
+        std::vector<int32_t> found = BlockRun(10, streamCluster);  // disk order up to the stream's block
+        const auto stream = BlockRun(3000, clusters - streamCluster);
+        found.insert(found.end(), stream.begin(), stream.end());
+        const auto header = source.GetBlock(10);
+        const std::vector<uint8_t> headerCopy(header.begin(), header.begin() + 512);
+        ASSERT_TRUE(CompleteContainerTail(source, Offered(source), headerCopy, file.size(), found));
+        EXPECT_EQ(Rebuilt(source, found, file.size()), file);
+    }
+}
+
 TEST(ContainerTail, WithoutACompoundHeaderTheListIsLeftAlone) {
     MemoryBlockSource source(512, 100);
     for (int32_t i = 10; i < 20; ++i) source.Put(i, RandomBlock(512, uint32_t(i)));
