@@ -154,7 +154,9 @@ EntryInFirstBlock WorkbookEntryInFirstBlock(BlockSource& blocks, int32_t g) {
 
 // The stream's start where the directory in block g puts it, in a block of its own that may lie anywhere:
 // the first pieces of the document may break before it. Its block holds a workbook-globals BOF at the
-// offset the start sector gives; the nearest such block after g is taken, block g + k itself first.
+// offset the start sector gives; the nearest such block after g is taken, block g + k itself first. A
+// block that opens with the compound-document signature is another document's first block, whose stream
+// may begin at the same offset: it is passed over.
 StreamStart AnywhereThroughFirstBlock(BlockSource& blocks, int32_t g, const EntryInFirstBlock& entry) {
     const int32_t b = blocks.BlockBytes();
     if (!entry.found || entry.startOffset < uint64_t(b)) return {};
@@ -168,7 +170,9 @@ StreamStart AnywhereThroughFirstBlock(BlockSource& blocks, int32_t g, const Entr
     for (int32_t n = 1; n < count - 2; ++n) {
         const int32_t index = 2 + (g - 2 + n) % (count - 2);
         if (index >= g && index <= expected) continue;  // the blocks the contiguous view takes
-        if (HasAt(blocks.GetBlock(index), within, kGlobalsBof, sizeof kGlobalsBof)) return {index, int32_t(within), int32_t(k)};
+        const auto data = blocks.GetBlock(index);
+        if (HasAt(data, within, kGlobalsBof, sizeof kGlobalsBof) && !HasAt(data, 0, kSignature))
+            return {index, int32_t(within), int32_t(k)};
     }
     return {};
 }

@@ -108,7 +108,8 @@ TEST(WorkbookStreamSeed, DirectoryNotInTheExpectedBlock) {
 
 // The directory in the first block puts the stream's start in a later cluster, and the file breaks
 // before it: the stream's block is the one that holds a workbook-globals BOF where the start sector puts
-// it, wherever it lies, and the directory gives the stream's size.
+// it, wherever it lies, and the directory gives the stream's size. Another document's first block with
+// its stream at that offset is no stream block.
 TEST(WorkbookStreamSeed, StreamBlockAfterABreakIsFoundThroughTheFirstBlocksDirectory) {
     const auto bytes = CorpusFile("poi__bug55505.xls");  // directory at 1024, stream from sector 11 (6144)
     ASSERT_GT(bytes.size(), 8192u);
@@ -119,6 +120,9 @@ TEST(WorkbookStreamSeed, StreamBlockAfterABreakIsFoundThroughTheFirstBlocksDirec
     source.PutRun(10, std::span(bytes).first(4096));
     source.Put(11, std::vector<uint8_t>(4096, 0x21));  // another file's block follows the first piece
     source.PutRun(700, std::span(bytes).subspan(4096));
+    std::vector<uint8_t> otherFirst(bytes.begin(), bytes.begin() + 4096);
+    std::copy(kGlobalsBof, kGlobalsBof + 8, otherFirst.begin() + 2048);
+    source.Put(300, otherFirst);
     WorkbookStreamSeed seed;
     ASSERT_TRUE(FindWorkbookStreamSeed(source, 10, 8, seed));
     EXPECT_EQ(seed.streamBlock, 700);
