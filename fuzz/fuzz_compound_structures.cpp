@@ -1,7 +1,8 @@
 // Reading a compound document's header and directory from arbitrary blocks: the seed of a fragment
 // search found through the directory, and a result completed through the tables and directory. The
 // input is cut into blocks numbered from 2 (512 or 2048 bytes, chosen by the last byte); the first
-// block holds the header.
+// block holds the header. The last byte also chooses how many blocks the result holds, whether its last
+// one lies away from the others and the recorded size.
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -30,6 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::vector<int32_t> blocks = {2};
     for (int32_t i = 3; i < count && i < 2 + int32_t(last % 8); ++i) blocks.push_back(i);
+    // The stream's block away from the first piece, as a seed finds it after a break.
+    if ((last & 0x40) && blocks.size() >= 3 && count - 1 > blocks.back()) blocks.back() = count - 1;
     const tabulon::FreeNeighbours free {[&source](int32_t block) {
                                             for (int32_t next = block + 1; next < source.BlockCount(); ++next)
                                                 if (!source.GetBlock(next).empty()) return next;
