@@ -716,7 +716,8 @@ private:
                 std::vector<uint32_t> least(run.size() + 1, kMaxLikeness);
                 for (size_t i = 0; i < run.size(); ++i) {
                     const int32_t neighbour = i == 0 ? (ahead ? before : after) : run[i - 1];
-                    least[i + 1] = std::min(least[i], ahead ? Likeness(neighbour, run[i]) : Likeness(run[i], neighbour));
+                    const size_t second = ahead ? g1 + i : g2 - i + 1;  // the cluster after the junction
+                    least[i + 1] = std::min(least[i], ahead ? Junction(second, neighbour, run[i]) : Junction(second, run[i], neighbour));
                 }
                 return least;
             };
@@ -743,7 +744,7 @@ private:
                 if (m > backward.size() || running > 0) continue;
                 if (forwardSum[j] < 0 || backwardSum[m] < 0) continue;
                 const int32_t left = j > 0 ? forward[j - 1] : before, right = m > 0 ? backward[m - 1] : after;
-                const uint32_t meet = right < 0 ? kMaxLikeness : Likeness(left, right);
+                const uint32_t meet = right < 0 ? kMaxLikeness : Junction(g1 + j, left, right);
                 const uint32_t likeness = std::min({forwardLeast[j], backwardLeast[m], meet});
                 const int64_t known = forwardSum[j] + backwardSum[m];
                 if (known > bestKnown || (known == bestKnown && likeness >= bestLikeness)) {
@@ -761,6 +762,38 @@ private:
             }
             g1 = g2;
         }
+    }
+
+    // How alike blocks `first` and `second` are where they meet as clusters `second` - 1 and `second`.
+    // Bytes that the document's structures predict (tables, directory, zero padding) were judged by the
+    // prediction already: where they fill most of either edge, as where a stream's last bytes meet its
+    // padding, the edge's bytes tell nothing about the meeting and any block pair is as alike as can be.
+    uint32_t Junction(size_t secondCluster, int32_t first, int32_t second) {
+        const uint64_t edge = std::min<uint64_t>(kMaxLikeness, b_);
+        const uint64_t meet = uint64_t(secondCluster) * b_;
+        if (meet < edge) return Likeness(first, second);
+        const auto mostlyPredicted = [&](uint64_t from) { return 4 * PredictedBytesIn(from, from + edge) >= 3 * edge; };
+        if (mostlyPredicted(meet - edge) || mostlyPredicted(meet)) return kMaxLikeness;
+        return Likeness(first, second);
+    }
+
+    // File bytes in [from, to) that a table, DIFAT or directory sector or zero padding predicts.
+    uint64_t PredictedBytesIn(uint64_t from, uint64_t to) const {
+        uint64_t predicted = 0;
+        for (uint64_t sector = from < s_ ? 0 : from / s_ - 1; sector < fileSectors_; ++sector) {
+            const uint64_t sectorBegin = layout_.OffsetOf(uint32_t(sector));
+            if (sectorBegin >= to) break;
+            const uint64_t a = std::max(from, sectorBegin), e = std::min(to, sectorBegin + s_);
+            if (a >= e) continue;
+            const auto role = roles_.find(uint32_t(sector));
+            if (role != roles_.end() && role->second.role != SectorRole::PropertySetStart) {
+                predicted += e - a;
+            } else if (const auto zero = zeroFrom_.find(uint32_t(sector)); zero != zeroFrom_.end()) {
+                const uint64_t z = std::max(a, sectorBegin + zero->second);
+                if (z < e) predicted += e - z;
+            }
+        }
+        return predicted;
     }
 
     // How alike the end of block `first` and the start of block `second` are: the shared part of the
