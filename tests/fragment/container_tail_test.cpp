@@ -292,6 +292,37 @@ TEST(ContainerTail, HeadBeforeAStreamThatLiesElsewhereIsPutBack) {
     }
 }
 
+// A large summary stream (its thumbnail's compressed bytes) ends in the file's last cluster, whose
+// rest is its zero padding and the directory. The file breaks before the cluster ahead of it. The last
+// cluster's bytes are predicted, so they say nothing about which block meets it: the thumbnail's bytes
+// that run on from the first piece decide.
+TEST(ContainerTail, PaddingAfterAStreamsEndDoesNotDecideWhereItsBytesMeet) {
+    const std::string corpus = test::CorpusDir();
+    ASSERT_FALSE(corpus.empty());
+    const auto file = test::ReadFileBytes(corpus + "/poi__43902.xls");
+    const int32_t b = 4096;
+    const int32_t clusters = int32_t((file.size() + size_t(b) - 1) / size_t(b));
+    ASSERT_EQ(clusters, 21) << "the summary stream ends 12 bytes into cluster 20, the directory follows";
+
+    // On disk the first piece is followed by another workbook's last cluster, mostly zeros.
+    const auto other = test::ReadFileBytes(corpus + "/poi__34775.xls");
+    ASSERT_GT(other.size(), 22 * size_t(b));
+    std::vector<uint8_t> otherLast(other.begin() + 22 * b, other.end());
+    otherLast.resize(size_t(b), 0x00);
+
+    MemoryBlockSource source(b, 4000);
+    source.PutRun(10, std::span(file).first(19 * size_t(b)));
+    source.Put(29, otherLast);
+    source.Put(30, RandomBlock(b, 5));
+    source.PutRun(2500, std::span(file).subspan(19 * size_t(b)));
+
+    std::vector<int32_t> found = BlockRun(10, 19);
+    const auto header = source.GetBlock(10);
+    const std::vector<uint8_t> headerCopy(header.begin(), header.begin() + 512);
+    ASSERT_TRUE(CompleteContainerTail(source, Offered(source), headerCopy, file.size(), found));
+    EXPECT_EQ(Rebuilt(source, found, file.size()), file);
+}
+
 TEST(ContainerTail, WithoutACompoundHeaderTheListIsLeftAlone) {
     MemoryBlockSource source(512, 100);
     for (int32_t i = 10; i < 20; ++i) source.Put(i, RandomBlock(512, uint32_t(i)));
