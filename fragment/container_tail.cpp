@@ -416,7 +416,9 @@ private:
                 uint64_t(parsed.startSector) + (parsed.size + 63) / 64 > miniSectors_)
                 return false;  // a small stream lies in the mini stream
             if (!inSectors || parsed.size == 0) continue;
-            if (streamStartKnown_ && IsWorkbookStreamEntry(entry, parsed) && parsed.startSector != streamStart_)
+            // The document's own stream has its entry in the directory's first sector; one further on may
+            // be that of an embedded workbook, which starts elsewhere.
+            if (streamStartKnown_ && chainIndex == 0 && IsWorkbookStreamEntry(entry, parsed) && parsed.startSector != streamStart_)
                 return false;
             if (!ChainLengthAgrees(parsed.startSector, parsed.size)) return false;
         }

@@ -292,6 +292,33 @@ TEST(ContainerTail, HeadBeforeAStreamThatLiesElsewhereIsPutBack) {
     }
 }
 
+// A workbook with other documents embedded, each with a stream called "Workbook" of its own whose entry
+// lies in a later directory sector; its own stream comes last. The first piece ends after such a
+// directory sector: that sector is this document's though the entry names another start.
+TEST(ContainerTail, EmbeddedWorkbookEntriesDoNotRefuseTheirDirectorySector) {
+    const std::string corpus = test::CorpusDir();
+    ASSERT_FALSE(corpus.empty());
+    const auto file = test::ReadFileBytes(corpus + "/poi__excel_with_embeded.xls");
+    const int32_t b = 4096;
+    const int32_t clusters = int32_t((file.size() + size_t(b) - 1) / size_t(b));
+    const int32_t streamCluster = 40;  // the stream starts at sector 320; an embedded one's entry is in sector 160
+    ASSERT_EQ(clusters, 46);
+    const int32_t cut = 25;
+
+    MemoryBlockSource source(b, 4000);
+    source.PutRun(10, std::span(file).first(size_t(cut) * size_t(b)));
+    for (int32_t i = 10 + cut; i < 10 + streamCluster + 2; ++i) source.Put(i, RandomBlock(b, uint32_t(i)));
+    source.PutRun(2000, std::span(file).subspan(size_t(cut) * size_t(b)));
+
+    std::vector<int32_t> found = BlockRun(10, streamCluster);
+    const auto stream = BlockRun(2000 + streamCluster - cut, clusters - streamCluster);
+    found.insert(found.end(), stream.begin(), stream.end());
+    const auto header = source.GetBlock(10);
+    const std::vector<uint8_t> headerCopy(header.begin(), header.begin() + 512);
+    ASSERT_TRUE(CompleteContainerTail(source, Offered(source), headerCopy, file.size(), found));
+    EXPECT_EQ(Rebuilt(source, found, file.size()), file);
+}
+
 // A large summary stream (its thumbnail's compressed bytes) ends in the file's last cluster, whose
 // rest is its zero padding and the directory. The file breaks before the cluster ahead of it. The last
 // cluster's bytes are predicted, so they say nothing about which block meets it: the thumbnail's bytes
