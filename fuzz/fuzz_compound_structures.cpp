@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<int32_t> blocks = {2};
     for (int32_t i = 3; i < count && i < 2 + int32_t(last % 8); ++i) blocks.push_back(i);
     // The stream's block away from the first piece, as a seed finds it after a break.
-    if ((last & 0x40) && blocks.size() >= 3 && count - 1 > blocks.back()) blocks.back() = count - 1;
+    const int32_t lastDataBlock = 2 + int32_t(size / size_t(b)) - 1;
+    if ((last & 0x40) && blocks.size() >= 3 && lastDataBlock > blocks.back()) blocks.back() = lastDataBlock;
     const tabulon::FreeNeighbours free {[&source](int32_t block) {
                                             for (int32_t next = block + 1; next < source.BlockCount(); ++next)
                                                 if (!source.GetBlock(next).empty()) return next;
