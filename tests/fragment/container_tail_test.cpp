@@ -58,6 +58,14 @@ std::vector<uint8_t> Rebuilt(MemoryBlockSource& source, const std::vector<int32_
     return bytes;
 }
 
+// Completes `found` to `size` bytes through the document whose header opens block `first`, as a search's
+// result is completed; false when the completion does not take the header.
+bool Complete(MemoryBlockSource& source, int32_t first, std::vector<int32_t>& found, size_t size) {
+    const auto header = source.GetBlock(first);
+    const std::vector<uint8_t> headerCopy(header.begin(), header.begin() + 512);
+    return CompleteContainerTail(source, Offered(source), headerCopy, size, found);
+}
+
 std::vector<int32_t> BlockRun(int32_t first, int32_t count) {
     std::vector<int32_t> run(static_cast<size_t>(count));
     std::iota(run.begin(), run.end(), first);
@@ -90,9 +98,7 @@ TEST(ContainerTail, TailCutIntoTwoPiecesIsPutBack) {
         source.PutRun(3000, std::span(file).subspan(size_t(cut) * size_t(b)));
 
         std::vector<int32_t> found = BlockRun(10, cut + 2);  // the stream, then two blocks in disk order
-        const auto header = source.GetBlock(10);
-        const std::vector<uint8_t> headerCopy(header.begin(), header.begin() + 512);
-        ASSERT_TRUE(CompleteContainerTail(source, Offered(source), headerCopy, file.size(), found));
+        ASSERT_TRUE(Complete(source, 10, found, file.size()));
 
         EXPECT_EQ(Rebuilt(source, found, file.size()), file);
     }
@@ -122,9 +128,7 @@ TEST(ContainerTail, UnpredictableTailIsSplitWhereItsBytesMeet) {
     source.PutRun(2000, std::span(file).subspan(size_t(cut) * size_t(b)));
 
     std::vector<int32_t> found = BlockRun(10, 40);  // the stream and two blocks after it
-    const auto header = source.GetBlock(10);
-    const std::vector<uint8_t> headerCopy(header.begin(), header.begin() + 512);
-    ASSERT_TRUE(CompleteContainerTail(source, Offered(source), headerCopy, file.size(), found));
+    ASSERT_TRUE(Complete(source, 10, found, file.size()));
     ASSERT_EQ(found.size(), size_t(clusters));
 
     EXPECT_EQ(Rebuilt(source, found, file.size()), file);
@@ -150,9 +154,7 @@ TEST(ContainerTail, PaddedPropertySetsFindTheirPieces) {
     source.PutRun(1500, std::span(file).subspan(23 * size_t(b)));
 
     std::vector<int32_t> found = BlockRun(10, 24);  // the stream and two blocks after it
-    const auto header = source.GetBlock(10);
-    const std::vector<uint8_t> headerCopy(header.begin(), header.begin() + 512);
-    ASSERT_TRUE(CompleteContainerTail(source, Offered(source), headerCopy, file.size(), found));
+    ASSERT_TRUE(Complete(source, 10, found, file.size()));
     EXPECT_EQ(Rebuilt(source, found, file.size()), file);
 }
 
@@ -180,9 +182,7 @@ TEST(ContainerTail, AStreamRunThroughATableSectorKeepsItsLastCluster) {
     std::vector<int32_t> found = BlockRun(10, 16);
     found.push_back(3000);
     found.push_back(3001);
-    const auto header = source.GetBlock(10);
-    const std::vector<uint8_t> headerCopy(header.begin(), header.begin() + 512);
-    ASSERT_TRUE(CompleteContainerTail(source, Offered(source), headerCopy, file.size(), found));
+    ASSERT_TRUE(Complete(source, 10, found, file.size()));
     EXPECT_EQ(Rebuilt(source, found, file.size()), file);
 }
 
@@ -227,9 +227,7 @@ TEST(ContainerTail, ATableSectorIsToldFromBlocksThatMerelyAgree) {
         std::vector<int32_t> found = BlockRun(10, tableCluster);  // the stream, then two blocks in disk order
         found.push_back(1288);
         found.push_back(1289);
-        const auto header = source.GetBlock(10);
-        const std::vector<uint8_t> headerCopy(header.begin(), header.begin() + 512);
-        ASSERT_TRUE(CompleteContainerTail(source, Offered(source), headerCopy, file.size(), found));
+        ASSERT_TRUE(Complete(source, 10, found, file.size()));
         EXPECT_EQ(Rebuilt(source, found, file.size()), file);
     }
 }
@@ -253,9 +251,7 @@ TEST(ContainerTail, ATableThatLeavesItsOwnSectorsUnmarkedIsPlaced) {
     source.PutRun(3000, std::span(file).subspan(21 * size_t(b)));
 
     std::vector<int32_t> found = BlockRun(10, 22);  // the stream, then a block in disk order
-    const auto header = source.GetBlock(10);
-    const std::vector<uint8_t> headerCopy(header.begin(), header.begin() + 512);
-    ASSERT_TRUE(CompleteContainerTail(source, Offered(source), headerCopy, file.size(), found));
+    ASSERT_TRUE(Complete(source, 10, found, file.size()));
     EXPECT_EQ(Rebuilt(source, found, file.size()), file);
 }
 
@@ -285,9 +281,7 @@ TEST(ContainerTail, HeadBeforeAStreamThatLiesElsewhereIsPutBack) {
         std::vector<int32_t> found = BlockRun(10, streamCluster);  // disk order up to the stream's block
         const auto stream = BlockRun(3000, clusters - streamCluster);
         found.insert(found.end(), stream.begin(), stream.end());
-        const auto header = source.GetBlock(10);
-        const std::vector<uint8_t> headerCopy(header.begin(), header.begin() + 512);
-        ASSERT_TRUE(CompleteContainerTail(source, Offered(source), headerCopy, file.size(), found));
+        ASSERT_TRUE(Complete(source, 10, found, file.size()));
         EXPECT_EQ(Rebuilt(source, found, file.size()), file);
     }
 }
@@ -313,9 +307,7 @@ TEST(ContainerTail, EmbeddedWorkbookEntriesDoNotRefuseTheirDirectorySector) {
     std::vector<int32_t> found = BlockRun(10, streamCluster);
     const auto stream = BlockRun(2000 + streamCluster - cut, clusters - streamCluster);
     found.insert(found.end(), stream.begin(), stream.end());
-    const auto header = source.GetBlock(10);
-    const std::vector<uint8_t> headerCopy(header.begin(), header.begin() + 512);
-    ASSERT_TRUE(CompleteContainerTail(source, Offered(source), headerCopy, file.size(), found));
+    ASSERT_TRUE(Complete(source, 10, found, file.size()));
     EXPECT_EQ(Rebuilt(source, found, file.size()), file);
 }
 
@@ -344,9 +336,7 @@ TEST(ContainerTail, PaddingAfterAStreamsEndDoesNotDecideWhereItsBytesMeet) {
     source.PutRun(2500, std::span(file).subspan(19 * size_t(b)));
 
     std::vector<int32_t> found = BlockRun(10, 19);
-    const auto header = source.GetBlock(10);
-    const std::vector<uint8_t> headerCopy(header.begin(), header.begin() + 512);
-    ASSERT_TRUE(CompleteContainerTail(source, Offered(source), headerCopy, file.size(), found));
+    ASSERT_TRUE(Complete(source, 10, found, file.size()));
     EXPECT_EQ(Rebuilt(source, found, file.size()), file);
 }
 
