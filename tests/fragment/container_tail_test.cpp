@@ -47,6 +47,12 @@ std::vector<uint8_t> RandomBlock(int32_t b, uint32_t seed) {
     return block;
 }
 
+// A file of the sample corpus; empty when the corpus or the file is missing.
+std::vector<uint8_t> CorpusFile(const std::string& name) {
+    const std::string corpus = test::CorpusDir();
+    return corpus.empty() ? std::vector<uint8_t> {} : test::ReadFileBytes(corpus + "/" + name);
+}
+
 // The file as a list of blocks gives it, cut to `size` bytes.
 std::vector<uint8_t> Rebuilt(MemoryBlockSource& source, const std::vector<int32_t>& blocks, size_t size) {
     std::vector<uint8_t> bytes;
@@ -109,9 +115,8 @@ TEST(ContainerTail, TailCutIntoTwoPiecesIsPutBack) {
 // directory sector is found among the free blocks, and the blocks between it and the stream are split
 // between those after the first piece and those before the directory where the bytes meet best.
 TEST(ContainerTail, UnpredictableTailIsSplitWhereItsBytesMeet) {
-    const std::string corpus = test::CorpusDir();
-    ASSERT_FALSE(corpus.empty());
-    const auto file = test::ReadFileBytes(corpus + "/libxls__fuzz_corpus_dates-leap-year-1900-xls.xls");
+    const auto file = CorpusFile("libxls__fuzz_corpus_dates-leap-year-1900-xls.xls");
+    ASSERT_FALSE(file.empty());
     ASSERT_GT(file.size(), 40000u);
     const auto fat = AllocationTable(file);
     uint32_t lastDirectory = LoadU32(file.data() + 48);
@@ -139,9 +144,8 @@ TEST(ContainerTail, UnpredictableTailIsSplitWhereItsBytesMeet) {
 // does not offer) and a random one follow the stream on disk; the property set's opening and its padding
 // find the right blocks.
 TEST(ContainerTail, PaddedPropertySetsFindTheirPieces) {
-    const std::string corpus = test::CorpusDir();
-    ASSERT_FALSE(corpus.empty());
-    const auto file = test::ReadFileBytes(corpus + "/poi__46250.xls");
+    const auto file = CorpusFile("poi__46250.xls");
+    ASSERT_FALSE(file.empty());
     const int32_t b = 4096;
     const int32_t clusters = int32_t((file.size() + size_t(b) - 1) / size_t(b));
     ASSERT_EQ(clusters, 24) << "the stream ends in cluster 21, the summary streams and tables follow";
@@ -163,9 +167,8 @@ TEST(ContainerTail, PaddedPropertySetsFindTheirPieces) {
 // sector) in a piece of its own; other files' blocks lie around each piece, and the directory lies far
 // away. Once the directory tells the stream's size, the stream's chain must still agree with its table.
 TEST(ContainerTail, AStreamRunThroughATableSectorKeepsItsLastCluster) {
-    const std::string corpus = test::CorpusDir();
-    ASSERT_FALSE(corpus.empty());
-    const auto file = test::ReadFileBytes(corpus + "/poi__stress.xls");
+    const auto file = CorpusFile("poi__stress.xls");
+    ASSERT_FALSE(file.empty());
     const int32_t b = 4096;
     const int32_t clusters = int32_t((file.size() + size_t(b) - 1) / size_t(b));
     ASSERT_EQ(clusters, 18) << "the table's second sector and the stream's end lie in cluster 16, the directory in 17";
@@ -191,9 +194,8 @@ TEST(ContainerTail, AStreamRunThroughATableSectorKeepsItsLastCluster) {
 // another file's table, whose chains do not run on sector by sector, and a sector of 0xFF bytes, which
 // would mark every sector it describes free.
 TEST(ContainerTail, ATableSectorIsToldFromBlocksThatMerelyAgree) {
-    const std::string corpus = test::CorpusDir();
-    ASSERT_FALSE(corpus.empty());
-    const auto file = test::ReadFileBytes(corpus + "/poi__15228.xls");
+    const auto file = CorpusFile("poi__15228.xls");
+    ASSERT_FALSE(file.empty());
     ASSERT_EQ(file.size(), 692224u);
     const auto fat = AllocationTable(file);
     const int32_t b = 512;
@@ -235,9 +237,8 @@ TEST(ContainerTail, ATableSectorIsToldFromBlocksThatMerelyAgree) {
 // Some writers leave the allocation table's own sectors unmarked (here chained to each other). The
 // file's last cluster, its second table sector, is a piece of its own far away.
 TEST(ContainerTail, ATableThatLeavesItsOwnSectorsUnmarkedIsPlaced) {
-    const std::string corpus = test::CorpusDir();
-    ASSERT_FALSE(corpus.empty());
-    const auto file = test::ReadFileBytes(corpus + "/poi__45322.xls");
+    const auto file = CorpusFile("poi__45322.xls");
+    ASSERT_FALSE(file.empty());
     const int32_t b = 4096;
     const int32_t clusters = int32_t((file.size() + size_t(b) - 1) / size_t(b));
     ASSERT_EQ(clusters, 22);
@@ -260,9 +261,8 @@ TEST(ContainerTail, ATableThatLeavesItsOwnSectorsUnmarkedIsPlaced) {
 // piece in disk order up to the stream's block, which lies elsewhere. The clusters between are placed by
 // what the first cluster's table and directory predict and filled from both sides.
 TEST(ContainerTail, HeadBeforeAStreamThatLiesElsewhereIsPutBack) {
-    const std::string corpus = test::CorpusDir();
-    ASSERT_FALSE(corpus.empty());
-    const auto file = test::ReadFileBytes(corpus + "/poi__ole2-embedding.xls");
+    const auto file = CorpusFile("poi__ole2-embedding.xls");
+    ASSERT_FALSE(file.empty());
     const int32_t b = 2048;
     const int32_t clusters = int32_t((file.size() + size_t(b) - 1) / size_t(b));
     const int32_t streamCluster = 13;  // the stream starts at sector 51, 26624 bytes into the file
@@ -290,9 +290,8 @@ TEST(ContainerTail, HeadBeforeAStreamThatLiesElsewhereIsPutBack) {
 // lies in a later directory sector; its own stream comes last. The first piece ends after such a
 // directory sector: that sector is this document's though the entry names another start.
 TEST(ContainerTail, EmbeddedWorkbookEntriesDoNotRefuseTheirDirectorySector) {
-    const std::string corpus = test::CorpusDir();
-    ASSERT_FALSE(corpus.empty());
-    const auto file = test::ReadFileBytes(corpus + "/poi__excel_with_embeded.xls");
+    const auto file = CorpusFile("poi__excel_with_embeded.xls");
+    ASSERT_FALSE(file.empty());
     const int32_t b = 4096;
     const int32_t clusters = int32_t((file.size() + size_t(b) - 1) / size_t(b));
     const int32_t streamCluster = 40;  // the stream starts at sector 320; an embedded one's entry is in sector 160
@@ -316,15 +315,14 @@ TEST(ContainerTail, EmbeddedWorkbookEntriesDoNotRefuseTheirDirectorySector) {
 // cluster's bytes are predicted, so they say nothing about which block meets it: the thumbnail's bytes
 // that run on from the first piece decide.
 TEST(ContainerTail, PaddingAfterAStreamsEndDoesNotDecideWhereItsBytesMeet) {
-    const std::string corpus = test::CorpusDir();
-    ASSERT_FALSE(corpus.empty());
-    const auto file = test::ReadFileBytes(corpus + "/poi__43902.xls");
+    const auto file = CorpusFile("poi__43902.xls");
+    ASSERT_FALSE(file.empty());
     const int32_t b = 4096;
     const int32_t clusters = int32_t((file.size() + size_t(b) - 1) / size_t(b));
     ASSERT_EQ(clusters, 21) << "the summary stream ends 12 bytes into cluster 20, the directory follows";
 
     // On disk the first piece is followed by another workbook's last cluster, mostly zeros.
-    const auto other = test::ReadFileBytes(corpus + "/poi__34775.xls");
+    const auto other = CorpusFile("poi__34775.xls");
     ASSERT_GT(other.size(), 22 * size_t(b));
     std::vector<uint8_t> otherLast(other.begin() + 22 * b, other.end());
     otherLast.resize(size_t(b), 0x00);
