@@ -12,7 +12,7 @@ namespace {
 
 constexpr uint32_t kMaxRow = 0x3FFF;
 constexpr uint32_t kMaxColumn = 500;
-constexpr uint32_t kMaxXf = 1000;
+constexpr uint32_t kMaxXf = RecordPlausibility::kMaxCellFormat;
 constexpr uint32_t kMaxStringsPerBucket = 0x2000;  // an index bucket per so many shared strings, at most
 
 // The record under judgement. Offsets count from the record's first byte, so the body starts at 4.
@@ -176,7 +176,8 @@ bool IsCrnPlausible(const Record& r) {
     const uint64_t n = r.length;
     uint64_t x = uint64_t(r.position) + 8;
     for (uint32_t value = 0; value < last - first + 1; ++value) {
-        if (x + 1 > n) return false;
+        if (x >= end) return false;  // the body ends before the values it counts
+        if (x + 1 > n) return true;  // the bytes at hand end inside the body: nothing more to judge
         switch (r.buffer[x]) {
         case 0x00:
         case 0x01:
@@ -188,13 +189,13 @@ bool IsCrnPlausible(const Record& r) {
             if (r.buffer[x + 1] > 1) return false;
             x += 9;
             break;
-        case 0x02:
-            if (x + 3 < n) {
-                std::optional<uint32_t> size = LongStringSize(r.buffer, r.length, uint32_t(x + 1));
-                if (!size) return true;
-                x += 1 + uint64_t(*size);
-            }
+        case 0x02: {
+            if (x + 3 >= n) return true;
+            std::optional<uint32_t> size = LongStringSize(r.buffer, r.length, uint32_t(x + 1));
+            if (!size) return true;
+            x += 1 + uint64_t(*size);
             break;
+        }
         default:
             return false;
         }

@@ -18,6 +18,9 @@ namespace tabulon {
 
 class RecordPlausibility {
 public:
+    // The highest cell format (XF) index the rules take.
+    static constexpr uint16_t kMaxCellFormat = 1000;
+
     // Judges the record whose header starts at `position` in a buffer of `length` bytes. Callers usually
     // call it for known types with position + 2 < length; any other position gives a defined answer too
     // (false when not even the type lies inside the buffer).

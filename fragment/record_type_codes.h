@@ -11,6 +11,7 @@ inline constexpr uint16_t kFont = 0x0031;
 inline constexpr uint16_t kContinue = 0x003C;
 inline constexpr uint16_t kGuts = 0x0080;
 inline constexpr uint16_t kBoundSheet = 0x0085;
+inline constexpr uint16_t kColInfo = 0x007D;
 inline constexpr uint16_t kMulRk = 0x00BD;
 inline constexpr uint16_t kMulBlank = 0x00BE;
 inline constexpr uint16_t kXf = 0x00E0;

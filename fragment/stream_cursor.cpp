@@ -1,6 +1,7 @@
 #include "fragment/stream_cursor.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "common/little_endian.h"
 #include "fragment/block_profile.h"
@@ -47,6 +48,47 @@ bool MayFollow(const RecordSuccessionTable& table, uint16_t last, uint16_t lastL
     return table.MayFollow(last, next) || IsChartRecord(last) || IsChartRecord(next) ||
            (IsCellTableRecord(last) && IsCellTableRecord(next)) ||
            (next == record_type::kContinue && lastLength >= kNearlyFullBody);
+}
+
+// Where a cell or column record keeps cell format indexes, from the record's start (header included),
+// as far as the `have` bytes at hand hold them.
+std::vector<size_t> CellFormatOffsets(uint16_t type, uint16_t length, size_t have) {
+    using namespace record_type;
+    std::vector<size_t> offsets;
+    const auto add = [&](size_t at) {
+        if (at + 2 <= have) offsets.push_back(at);
+    };
+    switch (type) {
+        case kMulRk:
+            for (size_t i = 0; i + 1 < length / 6u; ++i) add(8 + 6 * i);
+            break;
+        case kMulBlank:
+            for (size_t i = 0; length >= 6 && i < (length - 6u) / 2; ++i) add(8 + 2 * i);
+            break;
+        case kColInfo:
+            add(10);
+            break;
+        default:
+            if (IsCellRecord(type)) add(8);
+    }
+    return offsets;
+}
+
+// The record rules refuse a cell format index past the few a workbook of a modest size has, which a
+// wrong alignment reads far more often. A workbook whose globals list more formats uses them in its
+// cells and columns: such a record, judged with the indexes the globals list lowered to 0, passes as any other.
+bool PassesWithListedFormats(std::span<const uint8_t> record, int32_t formatsListed) {
+    if (formatsListed <= RecordPlausibility::kMaxCellFormat + 1 || record.size() < 4) return false;
+    std::vector<uint8_t> copy(record.begin(), record.end());
+    bool lowered = false;
+    for (const size_t at : CellFormatOffsets(LoadU16(copy.data()), LoadU16(copy.data() + 2), copy.size())) {
+        const uint16_t index = LoadU16(copy.data() + at);
+        if (index > RecordPlausibility::kMaxCellFormat && index < formatsListed) {
+            StoreU16(copy.data() + at, 0);
+            lowered = true;
+        }
+    }
+    return lowered && RecordPlausibility::IsPlausible(copy.data(), 0, uint32_t(copy.size()));
 }
 
 }  // namespace
@@ -114,8 +156,11 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
     // The records that set a block's alignment must pass their type's rules. Further on, a chain of
     // headers that fit already shows the alignment, and a record its rules find odd (real writers fill
     // fields in ways the rules do not foresee) is let pass.
-    if (known_ && RecordTypeNames::IsKnown(type_) && !RecordPlausibility::IsPlausible(window_.data(), 0, windowHave_)) {
-        if (fedHeaders_ <= kAligningRecords) return false;
+    if (known_ && RecordTypeNames::IsKnown(type_) && !RecordPlausibility::IsPlausible(window_.data(), 0, windowHave_) &&
+        !PassesWithListedFormats(std::span(window_.data(), windowHave_), formatsListed_)) {
+        // Judged loosely, bytes are taken where the stream stands, not for the alignment their records
+        // show: the block next on disk after a piece's last. Its first records are odd ones as well.
+        if (fedHeaders_ <= kAligningRecords && (judging.strictOrder || judging.fromAnywhere)) return false;
         // Records of one kind come in runs (fonts, formats, conditional formats): one that the rules
         // find odd is usually followed by more, so they do not count as unknown. A block taken from
         // anywhere may hold only a few.
@@ -176,6 +221,7 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
     } else if (type_ == kFilePass) {
         encrypted_ = true;
     } else if (type_ == kXf && bofCount_ == 1 && bodyHave >= 2 && !encrypted_) {
+        ++formatsListed_;
         // A cell format names a font of the globals' list, which comes before the formats (the index 4 is
         // never used, so the last font's index is the count). Another file's formats name fonts of its own.
         if (!CheckOrder(fontsListed_ > 0 && LoadU16(body) > fontsListed_, judging)) return false;

@@ -31,7 +31,9 @@ public:
     // any other; a block taken from anywhere else must also begin with a record that may follow the last
     // one and may hold only a few records that their rules find odd. Where the row and cell order is
     // enforced, strings longer than a record body are refused as well: a wrong alignment in a string
-    // table reads as such an endless string.
+    // table reads as such an endless string. Without either, the bytes are taken where the stream stands
+    // (the file's own start, or the block next on disk where nothing else fits): their first records
+    // need not show the alignment, and one that its rules find odd passes like any further on.
     struct Judging {
         bool strictOrder = false;
         const RecordSuccessionTable* succession = nullptr;  // tests the first record header fed
@@ -123,6 +125,7 @@ private:
     size_t nextSheet_ = 0;
 
     int32_t fontsListed_ = 0;  // FONT records of the globals so far
+    int32_t formatsListed_ = 0;  // XF records of the globals so far
     bool encrypted_ = false;   // after a FILEPASS record, bodies are not plain
     int32_t lastRowRecord_ = -1;
     int32_t lastCellRow_ = -1;

@@ -47,6 +47,7 @@ struct Candidate {
     // the cell distance is theirs.
     bool across = false;
     uint64_t acrossDistance = 0;
+    int32_t run = 0;  // candidates with one number lie in one run of offered, unused blocks on disk
 };
 
 // A choice point: the candidates for the block after the first `pathLength` blocks, best first. Where
@@ -482,6 +483,25 @@ private:
         return !frame.candidates.empty();
     }
 
+    // Numbers the candidates by the runs of offered, unused blocks on disk they lie in; candidates more
+    // than kMaxRunGap blocks apart count as in different runs.
+    void NumberRuns(std::vector<Candidate>& candidates) {
+        constexpr int32_t kMaxRunGap = 64;
+        std::vector<size_t> order(candidates.size());
+        for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::sort(order.begin(), order.end(), [&](size_t x, size_t y) { return candidates[x].block < candidates[y].block; });
+        int32_t run = 0;
+        for (size_t k = 0; k < order.size(); ++k) {
+            if (k > 0) {
+                const int32_t from = candidates[order[k - 1]].block, to = candidates[order[k]].block;
+                bool joined = to - from <= kMaxRunGap;
+                for (int32_t x = from + 1; x < to && joined; ++x) joined = !Used(x) && blocks_.GetBlock(x).size() >= size_t(b_);
+                if (!joined) ++run;
+            }
+            candidates[order[k]].run = run;
+        }
+    }
+
     // Ranks a choice point's candidates, best first.
     bool Rank(Frame& frame) {
         if (frame.candidates.empty()) return false;
@@ -489,6 +509,7 @@ private:
             candidate.cellDistance = candidate.across ? candidate.acrossDistance : CellDistance(candidate.cursor);
             candidate.lookAhead = candidate.ends ? StreamWalkSearch::kLookAheadBlocks : LookAhead(candidate);
         }
+        NumberRuns(frame.candidates);
         // A string table's own next bytes end about as many strings per block as its bytes so far did;
         // bytes read at a wrong place in a table read as one endless string, or as a swarm of tiny ones.
         const double expected = cursor_.StringsPerByte() * b_;
@@ -508,6 +529,10 @@ private:
             // A block that fits by chance is soon contradicted by the blocks after it on disk: a record
             // boundary the stream does not have, a cell out of order.
             if (a.lookAhead != b.lookAhead) return a.lookAhead > b.lookAhead;
+            // Two blocks of one run of free blocks that fit alike: the run is most likely one piece of the
+            // file, which the earlier one opens. A later one fits as well where the stream repeats itself
+            // (runs of like records), and taking it would leave the blocks before it out.
+            if (a.run == b.run) return a.block < b.block;
             // Allocation usually goes on forward from where the last piece ended.
             const bool aForward = a.block > last, bForward = b.block > last;
             if (aForward != bForward) return aForward;

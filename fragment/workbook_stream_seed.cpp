@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <span>
+#include <vector>
 
 #include "common/little_endian.h"
 #include "fragment/block_source.h"
@@ -177,6 +178,64 @@ StreamStart AnywhereThroughFirstBlock(BlockSource& blocks, int32_t g, const Entr
     return {};
 }
 
+// The stream's opening where the document's allocation table, read in its first piece, shows that the
+// stream's first sectors do not lie in stream order: writers that rewrite a stream's start put it after
+// sectors that come later in the stream (sectors 11..19 first, then 3..10, then on from 20). Followed
+// from the stream's start, after a step back the chain must reach a sector beyond every one before it,
+// from which it runs in order to its block's end: from there on the stream lies block after block again,
+// as the search follows it. The opening's sectors in stream order go to `bytes`; `lastBlock` is the last
+// block they take, counted from the document's first. False where the chain runs in order, or where the
+// table or the handover is not found within the first kMaxOpeningBlocks blocks (kMaxOpeningBytes at least).
+bool OutOfOrderOpening(BlockSource& blocks, int32_t g, const CompoundLayout& layout, uint32_t startSector,
+                       std::vector<uint8_t>& bytes, int32_t& lastBlock) {
+    constexpr uint64_t kMaxOpeningBlocks = 16, kMaxOpeningBytes = 65536;
+    const uint64_t b = uint64_t(blocks.BlockBytes());
+    const uint64_t limit = std::max(kMaxOpeningBlocks * b, kMaxOpeningBytes), s = layout.sectorBytes;
+    if (s != 512) return false;  // a 4096-byte sector fills a block of its own at most cluster sizes
+    ContiguousView view(blocks, g);
+    const auto next = [&](uint32_t sector, uint32_t& value) {
+        const uint32_t index = sector / layout.EntriesPerSector();
+        if (index >= CompoundLayout::kHeaderFatEntries || index >= layout.fatSectorCount) return false;
+        const uint64_t at = layout.OffsetOf(layout.headerFatSectors[index]) + 4 * uint64_t(sector % layout.EntriesPerSector());
+        std::array<uint8_t, 4> entry {};
+        if (at + 4 > limit || !view.Read(at, entry)) return false;
+        value = LoadU32(entry.data());
+        return true;
+    };
+    std::vector<uint32_t> opening;
+    uint64_t highest = 0;  // one past the furthest byte of the opening's sectors
+    bool backwards = false;
+    for (uint32_t sector = startSector; opening.size() < limit / s;) {
+        const uint64_t offset = layout.OffsetOf(sector);
+        if (offset + s > limit) return false;
+        if (backwards && offset >= highest) {
+            // The handover: the chain runs on in order to the end of this block, which the opening takes.
+            const uint64_t blockEnd = (offset / b + 1) * b;
+            for (uint64_t at = offset; at < blockEnd; at += s, ++sector) {
+                opening.push_back(sector);
+                uint32_t following = 0;
+                if (at + s < blockEnd && (!next(sector, following) || following != sector + 1)) return false;
+            }
+            lastBlock = int32_t(offset / b);
+            if (offset % b == 0) {  // a block boundary: the search takes the block as the stream's next
+                opening.resize(opening.size() - size_t(b / s));
+                --lastBlock;
+            }
+            bytes.assign(opening.size() * s, 0);
+            for (size_t i = 0; i < opening.size(); ++i)
+                if (!view.Read(layout.OffsetOf(opening[i]), std::span(bytes).subspan(i * s, s))) return false;
+            return true;
+        }
+        // Only a step back marks the opening out of order: a step forward passes over the table's own
+        // sectors inside the stream's run, which the search passes over itself.
+        if (!opening.empty() && sector < opening.back()) backwards = true;
+        opening.push_back(sector);
+        highest = std::max(highest, offset + s);
+        if (!next(sector, sector) || sector >= kCompoundDifatSector) return false;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool FindWorkbookStreamSeed(BlockSource& blocks, int32_t g, int32_t sectorsPerBlock, WorkbookStreamSeed& out) {
@@ -193,6 +252,27 @@ bool FindWorkbookStreamSeed(BlockSource& blocks, int32_t g, int32_t sectorsPerBl
     if (start.clustersBefore < 0) start.clustersBefore = start.block - g;
     if (start.block < 0 || start.clustersBefore < 0 || start.clustersBefore >= kMaxSeedBlocks) return false;
     out.streamSize = entry.found ? entry.size : 0;
+
+    // A stream whose opening sectors lie out of order in a contiguous first piece starts with them (its
+    // start sector is where the piece puts the start).
+    std::vector<uint8_t> opening;
+    int32_t openingEnd = 0;
+    CompoundLayout layout;
+    const auto first = blocks.GetBlock(g);
+    const uint64_t startOffset = uint64_t(start.clustersBefore) * uint64_t(b) + uint64_t(start.offset);
+    if (start.block == g + start.clustersBefore && startOffset % 512 == 0 && first.size() >= 512 &&
+        ReadCompoundLayout(first.first(512), layout) &&
+        OutOfOrderOpening(blocks, g, layout, uint32_t(startOffset / 512 - 1), opening, openingEnd) &&
+        openingEnd >= start.clustersBefore && g + openingEnd < blocks.BlockCount()) {
+        for (int32_t k = 0; k <= openingEnd; ++k) out.chain.Append(g + k);
+        const auto last = blocks.GetBlock(g + openingEnd);
+        if (last.size() < size_t(b)) return false;
+        out.data = std::move(opening);
+        out.length = int32_t(out.data.size());
+        out.data.insert(out.data.end(), last.begin() + b, last.end());  // the bytes the source adds
+        out.streamBlock = g + openingEnd;
+        return true;
+    }
 
     for (int32_t k = 0; k < start.clustersBefore; ++k) out.chain.Append(g + k);
     out.chain.Append(start.block);

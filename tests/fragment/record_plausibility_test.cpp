@@ -288,6 +288,10 @@ TEST(RecordPlausibility, CachedValuesRule) {
         {"unknown value type", Full(0x005A, crn(3, 2, 3)), false},
         {"one value fewer than the body holds", Full(0x005A, crn(2, 2, 2)), false},
         {"values beyond the record", FullWithLength(0x005A, 12, crn(3, 2, 2)), false},
+        // A long record's values run on past the bytes at hand: what is there cannot be judged further.
+        {"bytes end before the second value", Cut(Full(0x005A, crn(3, 2, 2)), 17), true},
+        {"bytes end inside the text's count", Cut(Full(0x005A, crn(3, 2, 2)), 19), true},
+        {"bytes end after an unknown value type", Cut(Full(0x005A, crn(3, 2, 3)), 18), false},
     });
 }
 

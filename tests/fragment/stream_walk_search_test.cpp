@@ -595,6 +595,22 @@ TEST(StreamWalkSearch, APieceAmongRowRecordsGoesOnFromTheLastRow) {
     ExpectTheStream(WalkFromStreamBlock(source, 200), truth);
 }
 
+// Where the stream repeats itself (a run of like records: cell formats, cached values), a block further
+// on in the next piece fits as well as the piece's first, and taking it would leave the blocks before it
+// out of a stream that still reads soundly. The piece is entered at the first block of the run.
+TEST(StreamWalkSearch, ARunOfLikeRecordsIsEnteredAtItsFirstBlock) {
+    BiffBytes stream = Join({Bof(0x0005)});
+    for (int i = 0; i < 400; ++i) stream.Record(0x00E0, BiffBytes().Zeros(20));  // 24 bytes: 64 fill 3 blocks
+    stream.Append(Join({Eof(), Bof(0x0010), Row(0), Number(0, 0), Number(0, 1), Eof()}).Bytes());
+    const std::vector<uint8_t>& bytes = stream.Bytes();
+    // The first two blocks at 200, the rest at 20: blocks 23, 26, ... open with the same bytes as 20.
+    MemoryBlockSource source(512, 600);
+    const auto truth = PutInTwoPieces(source, bytes, 2, 200, 20);
+    ASSERT_TRUE(std::equal(bytes.begin() + 2 * 512, bytes.begin() + 3 * 512, bytes.begin() + 5 * 512));
+
+    ExpectTheStream(WalkFromStreamBlock(source, 200), truth);
+}
+
 // Workbooks made from one template share their first records. Where the other file's block lists a sheet
 // further on than this file's recorded size reaches, it is not this file's.
 TEST(StreamWalkSearch, AListedSheetPastTheFilesEndShowsAnotherFile) {

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "support/memory_block_source.h"
 #include "support/test_environment.h"
@@ -132,6 +134,52 @@ TEST(WorkbookStreamSeed, StreamBlockAfterABreakIsFoundThroughTheFirstBlocksDirec
     // Without that block anywhere, nothing is guessed.
     source.Remove(700);
     EXPECT_FALSE(FindWorkbookStreamSeed(source, 10, 8, seed));
+}
+
+// Corpus files whose workbook stream opens with sectors out of stream order (as python3-olefile follows
+// the chain): the runs of sectors, in stream order, as far as the opening goes.
+struct OutOfOrderOpening {
+    const char* name;
+    std::vector<std::pair<uint32_t, uint32_t>> runs;  // first and last sector of each run
+};
+
+// The stream's opening sectors lie in the first piece in another order than the stream's: the seed's
+// bytes are the stream's own from its start, and the stream goes on at the start of the block after the
+// seed's last one, as the search follows it.
+TEST(WorkbookStreamSeed, OpeningOutOfStreamOrderIsReadInStreamOrder) {
+    const OutOfOrderOpening files[] = {{"poi__53446.xls", {{7, 14}, {3, 6}, {15, 126}}},
+                                       {"poi__bug55505.xls", {{11, 19}, {3, 10}, {20, 127}}}};
+    for (const auto& file : files) {
+        const auto bytes = CorpusFile(file.name);
+        std::vector<uint8_t> stream;
+        std::vector<uint64_t> sectorOffsets;  // file offset of each 512 bytes of the stream
+        for (const auto& [first, last] : file.runs)
+            for (uint32_t sector = first; sector <= last; ++sector) {
+                const uint64_t offset = (uint64_t(sector) + 1) * 512;
+                ASSERT_LE(offset + 512, bytes.size());
+                stream.insert(stream.end(), bytes.begin() + long(offset), bytes.begin() + long(offset + 512));
+                sectorOffsets.push_back(offset);
+            }
+        ASSERT_TRUE(std::equal(kGlobalsBof, kGlobalsBof + 8, stream.begin()));
+        for (const int32_t b : {512, 2048, 4096}) {
+            SCOPED_TRACE(std::string(file.name) + ", block " + std::to_string(b));
+            MemoryBlockSource source(b, 4000);
+            source.PutRun(10, bytes);
+            WorkbookStreamSeed seed;
+            ASSERT_TRUE(FindWorkbookStreamSeed(source, 10, b / 512, seed));
+            ASSERT_GT(seed.length, 0);
+            ASSERT_EQ(seed.length % 512, 0);
+            ASSERT_LT(size_t(seed.length), stream.size());
+            ASSERT_GE(seed.data.size(), size_t(seed.length));
+            EXPECT_TRUE(std::equal(seed.data.begin(), seed.data.begin() + seed.length, stream.begin()));
+            // Past the stretch that goes back: the opening holds every sector before the step forward.
+            EXPECT_GE(size_t(seed.length), (file.runs[0].second - file.runs[0].first + 1 + file.runs[1].second -
+                                            file.runs[1].first + 1) * 512u);
+            EXPECT_EQ(sectorOffsets[size_t(seed.length) / 512], uint64_t(seed.streamBlock - 10 + 1) * uint64_t(b));
+            ASSERT_EQ(seed.chain.blocks.size(), size_t(seed.streamBlock - 10 + 1));
+            for (size_t i = 0; i < seed.chain.blocks.size(); ++i) EXPECT_EQ(seed.chain.blocks[i], int32_t(10 + i));
+        }
+    }
 }
 
 }  // namespace

@@ -1,0 +1,101 @@
+#include "fragment/stream_cursor.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/little_endian.h"
+#include "support/biff_bytes.h"
+#include "support/compound_file_reader.h"
+#include "support/stream_survey.h"
+#include "support/test_environment.h"
+
+namespace tabulon {
+namespace {
+
+using test::CompoundFileReader;
+
+constexpr StreamCursor::Judging kLoose {false, nullptr};
+constexpr StreamCursor::Judging kStrict {true, nullptr};
+
+// Corpus files whose workbook streams do not read as sound streams: damaged ones (a record longer than
+// any body may be, records of type 0 amid the globals, a string table that does not hold together) and
+// a report writer's that puts empty records of type 0 amid its sheets, which read as zero filler.
+const std::vector<std::string> kNotSound = {"poi__61300.xls", "libxls__fuzz_corpus_xls2csv_ole_read_MSAT_772.xls",
+                                            "poi__clusterfuzz-testcase-minimized-POIHSSFFuzzer-5816431116615680.xls",
+                                            "poi__BOOK_in_capitals.xls"};
+
+bool Encrypted(std::span<const uint8_t> stream) {
+    for (const auto& record : test::WalkRecords(stream)) {
+        if (record.type == 0x002F) return true;   // FILEPASS
+        if (record.type == 0x000A) return false;  // the globals' EOF
+    }
+    return false;
+}
+
+// Feeds `stream` as a file keeps it from offset 512 of its first block on: the first block's part, then
+// block after block, each judged as the walk judges the block next on disk. The position where a block
+// fails, or -1.
+int64_t FirstFailingBlock(std::span<const uint8_t> stream, size_t blockBytes, const StreamCursor::Judging& judging) {
+    StreamCursor cursor;
+    const size_t first = std::min(stream.size(), blockBytes - 512);
+    if (cursor.Feed(stream.first(first), kLoose) == StreamCursor::Result::Fails) return 0;
+    for (size_t at = first; at < stream.size(); at += blockBytes) {
+        const auto result = cursor.Feed(stream.subspan(at, std::min(blockBytes, stream.size() - at)), judging);
+        if (result == StreamCursor::Result::Fails) return int64_t(at);
+        if (result == StreamCursor::Result::Ends) break;
+    }
+    return -1;
+}
+
+// A workbook stream read where it stands, block after block, always continues: the record rules are
+// heuristics that real writers step outside of (fonts with odd family bytes, formats past a thousand,
+// protection records of later versions), and where a block lies next on disk its records need not show
+// their alignment. Every sound, plain corpus stream passes at every cluster size.
+TEST(StreamCursor, EveryCorpusStreamContinuesBlockByBlockWhereItStands) {
+    const auto files = test::CorpusFiles();
+    if (files.empty()) GTEST_SKIP() << "the workbook corpus (../shared/corpus/xls) is absent";
+    size_t judged = 0;
+    for (const auto& path : files) {
+        const std::string name = path.substr(path.find_last_of('/') + 1);
+        if (std::find(kNotSound.begin(), kNotSound.end(), name) != kNotSound.end()) continue;
+        const auto file = test::ReadFileBytes(path);
+        CompoundFileReader reader;
+        if (!reader.Open(file)) continue;
+        const auto stream = reader.ReadWorkbookStream();
+        // BIFF8 streams only: a BIFF8 BOF opens with version 0x0600.
+        if (!stream || stream->size() < 6 || LoadU16(stream->data()) != 0x0809 || LoadU16(stream->data() + 4) != 0x0600 ||
+            Encrypted(*stream))
+            continue;
+        ++judged;
+        for (const size_t b : {512u, 2048u, 4096u})
+            EXPECT_EQ(FirstFailingBlock(*stream, b, kLoose), -1) << name << ", " << b << "-byte blocks";
+    }
+    EXPECT_GT(judged, 200u);
+}
+
+// A cell format index past the thousand the record rules take for a workbook of a modest size passes
+// where the globals listed that many formats, and fails where they did not: another file's cells.
+TEST(StreamCursor, CellFormatsPastAThousandPassWhereTheGlobalsListThem) {
+    using test::BiffBytes;
+    const auto bof = [](uint16_t kind) { return BiffBytes().U16(0x0600).U16(kind).Zeros(12); };
+    for (const int formats : {1100, 900}) {
+        BiffBytes globals;
+        globals.Record(0x0809, bof(0x0005));
+        for (int i = 0; i < formats; ++i) globals.Record(0x00E0, BiffBytes().Zeros(20));
+        globals.Record(0x000A, BiffBytes()).Record(0x0809, bof(0x0010));
+        StreamCursor cursor;
+        ASSERT_EQ(cursor.Feed(globals.Bytes(), kLoose), StreamCursor::Result::Continues);
+        // The next block opens with a NUMBER cell in row 3, column 2, with format 1050.
+        BiffBytes next;
+        next.Record(0x0203, BiffBytes().U16(3).U16(2).U16(1050).Zeros(6).U16(0x3FF0));
+        const auto result = cursor.Feed(next.Bytes(), kStrict);
+        EXPECT_EQ(result == StreamCursor::Result::Fails, formats < 1050) << formats << " formats listed";
+    }
+}
+
+}  // namespace
+}  // namespace tabulon
