@@ -260,7 +260,7 @@ bool FindWorkbookStreamSeed(BlockSource& blocks, int32_t g, int32_t sectorsPerBl
     CompoundLayout layout;
     const auto first = blocks.GetBlock(g);
     const uint64_t startOffset = uint64_t(start.clustersBefore) * uint64_t(b) + uint64_t(start.offset);
-    if (start.block == g + start.clustersBefore && startOffset % 512 == 0 && first.size() >= 512 &&
+    if (start.block == g + start.clustersBefore && startOffset >= 512 && startOffset % 512 == 0 && first.size() >= 512 &&
         ReadCompoundLayout(first.first(512), layout) &&
         OutOfOrderOpening(blocks, g, layout, uint32_t(startOffset / 512 - 1), opening, openingEnd) &&
         openingEnd >= start.clustersBefore && g + openingEnd < blocks.BlockCount()) {
