@@ -484,9 +484,10 @@ private:
     }
 
     // Numbers the candidates by the runs of offered, unused blocks on disk they lie in; candidates more
-    // than kMaxRunGap blocks apart count as in different runs.
+    // than kMaxRunGap blocks apart count as in different runs (in direct mode each block between is a
+    // read, as many as a candidate's look-ahead takes).
     void NumberRuns(std::vector<Candidate>& candidates) {
-        constexpr int32_t kMaxRunGap = 64;
+        constexpr int32_t kMaxRunGap = StreamWalkSearch::kLookAheadBlocks;
         std::vector<size_t> order(candidates.size());
         for (size_t i = 0; i < order.size(); ++i) order[i] = i;
         std::sort(order.begin(), order.end(), [&](size_t x, size_t y) { return candidates[x].block < candidates[y].block; });
