@@ -140,6 +140,7 @@ bool StreamCursor::StartRecord(const Judging& judging) {
     judged_ = false;
     bodyLeft_ = length_;
     strings_.StartRecord(type_);
+    drawings_.StartRecord(type_);
     return true;
 }
 
@@ -301,6 +302,7 @@ StreamCursor::Result StreamCursor::FeedMore(std::span<const uint8_t> bytes, cons
                 stringBytes_ += int64_t(chunk);
                 fedStringsEnded_ = int32_t(strings_.StringsEnded() - stringsBefore);
             }
+            if (drawings_.Active() && !drawings_.Feed(part) && judging.strictOrder) return Result::Fails;
             at += chunk;
             position_ += int64_t(chunk);
             bodyLeft_ -= uint32_t(chunk);

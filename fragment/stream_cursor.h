@@ -13,6 +13,7 @@
 #include <span>
 #include <vector>
 
+#include "fragment/office_art_walk.h"
 #include "fragment/shared_string_walk.h"
 
 namespace tabulon {
@@ -59,8 +60,9 @@ public:
     bool AtRecordStart() const { return headerHave_ == 0; }
     // Bytes of the current record's body still to come (0 at a record start or inside a header).
     uint32_t BodyLeft() const { return bodyLeft_; }
-    // Whether bytes inside the current record's body can be judged: the shared-string table's strings.
-    bool JudgesBody() const { return strings_.Active(); }
+    // Whether bytes inside the current record's body, within the next `bytes`, can be judged: the
+    // shared-string table's strings, or a header of the drawing group's records.
+    bool JudgesBody(uint64_t bytes) const { return strings_.Active() || drawings_.HeaderWithin(bytes); }
 
     // The first cell record of the bytes last fed, before any new sheet: -1 when there was none.
     int32_t FedFirstCellRow() const { return fedFirstRow_; }
@@ -113,6 +115,7 @@ private:
     bool firstHeaderOfFeed_ = false;
 
     SharedStringWalk strings_;
+    OfficeArtWalk drawings_;  // judged where the row and cell order is
 
     int32_t bofCount_ = 0;
     int32_t depth_ = 0;       // BOF records not yet closed by their EOF

@@ -302,7 +302,7 @@ private:
     StreamCursor::Result Fed(const StreamCursor& from, int32_t block, std::span<const uint8_t> data,
                              const StreamCursor::Judging& judging, StreamCursor& after, bool stepping, bool offeredOnly) {
         if (data.size() < size_t(b_)) {
-            if (offeredOnly || from.AtRecordStart() || from.BodyLeft() < uint32_t(b_) || from.JudgesBody())
+            if (offeredOnly || from.AtRecordStart() || from.BodyLeft() < uint32_t(b_) || from.JudgesBody(uint64_t(b_)))
                 return StreamCursor::Result::Fails;
             const int filler = blocks_.FillerByte(block);
             if (filler < 0) return StreamCursor::Result::Fails;
@@ -390,7 +390,7 @@ private:
         ++context_.steps;
         const StreamCursor::Judging strict {true, &context_.table, true};
         const int32_t count = blocks_.BlockCount();
-        if (!cursor_.AtRecordStart() && cursor_.BodyLeft() >= uint32_t(b_) && !cursor_.JudgesBody()) {
+        if (!cursor_.AtRecordStart() && cursor_.BodyLeft() >= uint32_t(b_) && !cursor_.JudgesBody(uint64_t(b_))) {
             if (!ChooseAcross(frame, skip)) return false;
             return Rank(frame);
         }
@@ -408,7 +408,7 @@ private:
             if (result == StreamCursor::Result::Fails) continue;
             // A block with no record header of its own shows too little to be told from others.
             if (result == StreamCursor::Result::Continues && candidate.cursor.FedKnownRecords() == 0 &&
-                !cursor_.JudgesBody())
+                !cursor_.JudgesBody(uint64_t(b_)))
                 continue;
             candidate.ends = result == StreamCursor::Result::Ends;
             candidate.stringsEnded = candidate.cursor.FedStringsEnded();
