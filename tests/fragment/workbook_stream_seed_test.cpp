@@ -36,6 +36,18 @@ constexpr StreamElsewhere kStreamsElsewhere[] = {
     {"poi__61300.xls", 38400},
 };
 
+// The seed of a document laid out contiguously from block 10 in blocks of `b` bytes; its chain must be
+// the blocks from 10 to the stream's block.
+WorkbookStreamSeed SeedOfContiguousDocument(const std::vector<uint8_t>& bytes, int32_t b) {
+    MemoryBlockSource source(b, int32_t(bytes.size() / size_t(b)) + 20);
+    source.PutRun(10, bytes);
+    WorkbookStreamSeed seed;
+    EXPECT_TRUE(FindWorkbookStreamSeed(source, 10, b / 512, seed));
+    EXPECT_EQ(seed.chain.blocks.size(), size_t(std::max(seed.streamBlock - 10 + 1, 0)));
+    for (size_t i = 0; i < seed.chain.blocks.size(); ++i) EXPECT_EQ(seed.chain.blocks[i], int32_t(10 + i));
+    return seed;
+}
+
 TEST(WorkbookStreamSeed, StreamAfterOtherStreamsIsFoundThroughTheDirectory) {
     for (const auto& file : kStreamsElsewhere) {
         const auto bytes = CorpusFile(file.name);
@@ -43,18 +55,13 @@ TEST(WorkbookStreamSeed, StreamAfterOtherStreamsIsFoundThroughTheDirectory) {
         ASSERT_TRUE(std::equal(kGlobalsBof, kGlobalsBof + 8, bytes.begin() + file.streamOffset)) << file.name;
         for (const int32_t b : {512, 2048, 4096}) {
             SCOPED_TRACE(std::string(file.name) + ", block " + std::to_string(b));
-            MemoryBlockSource source(b, 2000);
-            source.PutRun(10, bytes);
-            WorkbookStreamSeed seed;
-            ASSERT_TRUE(FindWorkbookStreamSeed(source, 10, b / 512, seed));
+            const WorkbookStreamSeed seed = SeedOfContiguousDocument(bytes, b);
             const int32_t streamBlock = 10 + int32_t(file.streamOffset / b);
             const int32_t within = int32_t(file.streamOffset % b);
             EXPECT_EQ(seed.streamBlock, streamBlock);
             EXPECT_EQ(seed.length, b - within);
             ASSERT_GE(seed.data.size(), size_t(seed.length));
             EXPECT_TRUE(std::equal(seed.data.begin(), seed.data.begin() + seed.length, bytes.begin() + file.streamOffset));
-            ASSERT_EQ(seed.chain.blocks.size(), size_t(streamBlock - 10 + 1));
-            for (size_t i = 0; i < seed.chain.blocks.size(); ++i) EXPECT_EQ(seed.chain.blocks[i], int32_t(10 + i));
         }
     }
 }
@@ -163,10 +170,7 @@ TEST(WorkbookStreamSeed, OpeningOutOfStreamOrderIsReadInStreamOrder) {
         ASSERT_TRUE(std::equal(kGlobalsBof, kGlobalsBof + 8, stream.begin()));
         for (const int32_t b : {512, 2048, 4096}) {
             SCOPED_TRACE(std::string(file.name) + ", block " + std::to_string(b));
-            MemoryBlockSource source(b, 4000);
-            source.PutRun(10, bytes);
-            WorkbookStreamSeed seed;
-            ASSERT_TRUE(FindWorkbookStreamSeed(source, 10, b / 512, seed));
+            const WorkbookStreamSeed seed = SeedOfContiguousDocument(bytes, b);
             ASSERT_GT(seed.length, 0);
             ASSERT_EQ(seed.length % 512, 0);
             ASSERT_LT(size_t(seed.length), stream.size());
@@ -176,8 +180,6 @@ TEST(WorkbookStreamSeed, OpeningOutOfStreamOrderIsReadInStreamOrder) {
             EXPECT_GE(size_t(seed.length), (file.runs[0].second - file.runs[0].first + 1 + file.runs[1].second -
                                             file.runs[1].first + 1) * 512u);
             EXPECT_EQ(sectorOffsets[size_t(seed.length) / 512], uint64_t(seed.streamBlock - 10 + 1) * uint64_t(b));
-            ASSERT_EQ(seed.chain.blocks.size(), size_t(seed.streamBlock - 10 + 1));
-            for (size_t i = 0; i < seed.chain.blocks.size(); ++i) EXPECT_EQ(seed.chain.blocks[i], int32_t(10 + i));
         }
     }
 }
