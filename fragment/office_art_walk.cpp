@@ -12,8 +12,6 @@ constexpr uint16_t kDrawingGroup = 0x00EB;
 constexpr uint16_t kGroupContainer = 0xF000;
 constexpr uint16_t kFirstDrawingType = 0xF000, kLastDrawingType = 0xF1FF;
 constexpr uint16_t kContainerVersion = 0xF;
-// Open containers followed at most: real drawing groups nest a few deep.
-constexpr size_t kMaxDepth = 32;
 
 }  // namespace
 
@@ -49,22 +47,22 @@ bool OfficeArtWalk::Feed(std::span<const uint8_t> bytes) {
         const uint16_t version = LoadU16(header_) & 0xF;
         const uint16_t type = LoadU16(header_ + 2);
         const uint64_t length = LoadU32(header_ + 4);
-        if (containerEnds_.empty()) {
+        if (depth_ == 0) {
             // The group's own container opens it; a drawing group of another form is not followed.
             if (version != kContainerVersion || type != kGroupContainer) {
                 active_ = false;
                 return true;
             }
-            containerEnds_.push_back(offset_ + length);
+            containerEnds_[depth_++] = offset_ + length;
             CloseEnded();
             continue;
         }
-        if (type < kFirstDrawingType || type > kLastDrawingType || offset_ + length > containerEnds_.back()) {
+        if (type < kFirstDrawingType || type > kLastDrawingType || offset_ + length > containerEnds_[depth_ - 1]) {
             active_ = false;
             return false;
         }
-        if (version == kContainerVersion && containerEnds_.size() < kMaxDepth)
-            containerEnds_.push_back(offset_ + length);
+        if (version == kContainerVersion && depth_ < kMaxDepth)
+            containerEnds_[depth_++] = offset_ + length;
         else
             skip_ = length;
         CloseEnded();
@@ -75,8 +73,8 @@ bool OfficeArtWalk::Feed(std::span<const uint8_t> bytes) {
 // Closes the containers whose bytes are all fed; the walk ends with the group's own container.
 void OfficeArtWalk::CloseEnded() {
     if (skip_ > 0 || have_ > 0) return;
-    while (!containerEnds_.empty() && offset_ >= containerEnds_.back()) containerEnds_.pop_back();
-    if (containerEnds_.empty() && offset_ > 0) active_ = false;
+    while (depth_ > 0 && offset_ >= containerEnds_[depth_ - 1]) --depth_;
+    if (depth_ == 0 && offset_ > 0) active_ = false;
 }
 
 }  // namespace tabulon

@@ -5,9 +5,9 @@
 // (tens of kilobytes of image data) cannot be judged, but between them each record header stands where
 // the one before ends: bytes that put no sound header there are not the stream's.
 
+#include <array>
 #include <cstdint>
 #include <span>
-#include <vector>
 
 namespace tabulon {
 
@@ -31,7 +31,11 @@ private:
     uint64_t skip_ = 0;    // bytes of a record body before the next header
     uint8_t header_[8] {};
     uint8_t have_ = 0;
-    std::vector<uint64_t> containerEnds_;  // where each open container ends, outermost first
+    // Where each open container ends, outermost first. A fixed array: the stream cursor that holds the
+    // walk is copied for every block a search tries.
+    static constexpr size_t kMaxDepth = 16;  // real drawing groups nest a few deep
+    std::array<uint64_t, kMaxDepth> containerEnds_ {};
+    size_t depth_ = 0;
 };
 
 }  // namespace tabulon
