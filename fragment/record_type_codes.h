@@ -23,5 +23,6 @@ inline constexpr uint16_t kNumber = 0x0203;
 inline constexpr uint16_t kRow = 0x0208;
 inline constexpr uint16_t kRk = 0x027E;
 inline constexpr uint16_t kBof = 0x0809;
+inline constexpr uint16_t kClrtClient = 0x105C;  // the charts' colour palette, kept in the globals
 
 }  // namespace tabulon::record_type

@@ -9,6 +9,7 @@ namespace {
 
 constexpr uint16_t kSst = 0x00FC;
 constexpr uint16_t kContinue = 0x003C;
+constexpr uint16_t kExtSst = 0x00FF;
 // Option-byte bits that no string uses: anything else than 16-bit characters, phonetic data and runs.
 constexpr uint8_t kInvalidOptions = 0xF2;
 constexpr uint32_t kMaxStringBytes = 8224;
@@ -23,11 +24,56 @@ void SharedStringWalk::StartRecord(uint16_t type) {
         state_ = State::Counts;
         countsHave_ = 0;
         recordStart_ = false;
-    } else if (type == kContinue && state_ != State::Off) {
+        starts_.reset();
+        stride_ = 8;
+        stringsBegun_ = 0;
+        positionsKnown_ = true;
+        tableWhole_ = false;
+    } else if (type == kContinue && state_ != State::Off && state_ != State::Index) {
         recordStart_ = true;
+    } else if (type == kExtSst && state_ == State::Off && tableWhole_ && positionsKnown_) {
+        state_ = State::Index;
+        indexHave_ = 0;
+        bucketRead_ = false;
+        entries_ = 0;
+        baseIndexed_ = baseFound_ = -1;
+        tableWhole_ = false;
     } else {
         state_ = State::Off;
+        tableWhole_ = false;
     }
+}
+
+void SharedStringWalk::KeepStart(int64_t position) {
+    if (stringsBegun_++ % stride_ != 0) return;
+    if (!starts_)
+        starts_ = std::make_shared<std::vector<uint32_t>>();
+    else if (starts_.use_count() > 1)
+        starts_ = std::make_shared<std::vector<uint32_t>>(*starts_);
+    if (starts_->size() == kMaxStarts) {
+        // Every other start is dropped: the one at hand still falls on the doubled stride.
+        for (size_t k = 0; 2 * k < starts_->size(); ++k) (*starts_)[k] = (*starts_)[2 * k];
+        starts_->resize(kMaxStarts / 2);
+        stride_ *= 2;
+    }
+    starts_->push_back(uint32_t(position));
+}
+
+// An index entry: the stream position where the first string of its bucket began. Writers that leave an
+// entry zero, or that shift every position alike (a file cut short before its table), say nothing
+// against the bytes fed: entries are compared by their distance from the first one that can be compared.
+bool SharedStringWalk::CheckIndexEntry() {
+    const uint32_t indexed = LoadU32(indexBytes_);
+    const uint64_t string = uint64_t(entries_++) * bucket_;
+    if (bucket_ == 0 || indexed == 0 || !starts_ || string % stride_ != 0 || string / stride_ >= starts_->size())
+        return true;
+    const int64_t found = (*starts_)[size_t(string / stride_)];
+    if (baseIndexed_ < 0) {
+        baseIndexed_ = indexed;
+        baseFound_ = found;
+        return true;
+    }
+    return int64_t(indexed) - baseIndexed_ == found - baseFound_;
 }
 
 void SharedStringWalk::MarkFeed() {
@@ -70,13 +116,16 @@ void SharedStringWalk::EndString() {
     }
     startedAfterMark_ = false;
     if (stringsLeft_ > 0) --stringsLeft_;
-    if (stringsLeft_ == 0)
-        state_ = State::Off;  // the table is complete; what follows is judged by its records
-    else
+    if (stringsLeft_ != 0) {
         StartString();
+        return;
+    }
+    state_ = State::Off;  // the table is complete; what follows is judged by its records
+    tableWhole_ = true;
 }
 
-bool SharedStringWalk::Feed(std::span<const uint8_t> body) {
+bool SharedStringWalk::Feed(std::span<const uint8_t> body, int64_t position) {
+    if (position < 0) positionsKnown_ = false;
     size_t at = 0;
     while (at < body.size() && state_ != State::Off) {
         if (recordStart_) {
@@ -102,6 +151,7 @@ bool SharedStringWalk::Feed(std::span<const uint8_t> body) {
                 }
                 break;
             case State::Header: {
+                if (headerHave_ == 0 && positionsKnown_) KeepStart(position + int64_t(at));
                 header_[headerHave_++] = body[at++];
                 if (headerHave_ == 3) {
                     const uint8_t options = header_[2];
@@ -172,6 +222,19 @@ bool SharedStringWalk::Feed(std::span<const uint8_t> body) {
                 if (trailerLeft_ == 0) EndString();
                 break;
             }
+            case State::Index:
+                indexBytes_[indexHave_++] = body[at++];
+                if (!bucketRead_) {
+                    if (indexHave_ == 2) {
+                        bucket_ = LoadU16(indexBytes_);
+                        bucketRead_ = true;
+                        indexHave_ = 0;
+                    }
+                } else if (indexHave_ == 8) {
+                    indexHave_ = 0;
+                    if (!CheckIndexEntry()) return false;
+                }
+                break;
             case State::Off:
                 break;
         }

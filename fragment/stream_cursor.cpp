@@ -128,6 +128,11 @@ bool StreamCursor::StartRecord(const Judging& judging) {
         return false;
     firstHeaderOfFeed_ = false;
     ++fedHeaders_;
+    // The globals hold no chart records but the charts' palette: these are a chart's records read as the
+    // globals' continuation.
+    if (bofCount_ == 1 && depth_ == 1 && IsChartRecord(type_) && type_ != record_type::kClrtClient &&
+        !CheckOrder(true, judging))
+        return false;
     if (sheetListTrusted_ && nextSheet_ < sheetPositions_->size()) {
         // The globals said where each sheet begins: nothing else may stand there, nor may it be passed.
         const int64_t listed = (*sheetPositions_)[nextSheet_];
@@ -298,9 +303,11 @@ StreamCursor::Result StreamCursor::FeedMore(std::span<const uint8_t> bytes, cons
                 windowHave_ = uint16_t(windowHave_ + take);
             }
             if (strings_.Active()) {
-                if (!strings_.Feed(part)) return Result::Fails;
+                if (!strings_.Feed(part, position_)) return Result::Fails;
                 stringBytes_ += int64_t(chunk);
                 fedStringsEnded_ = int32_t(strings_.StringsEnded() - stringsBefore);
+            } else if (strings_.ChecksIndex() && !encrypted_ && !strings_.Feed(part, position_)) {
+                return Result::Fails;
             }
             if (drawings_.Active() && !drawings_.Feed(part) && judging.strictOrder) return Result::Fails;
             at += chunk;

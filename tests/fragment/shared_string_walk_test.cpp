@@ -83,6 +83,45 @@ TEST(SharedStringWalk, RejectsBytesOutOfPhaseAndEndsWithTheTable) {
     EXPECT_FALSE(ended.Active());
 }
 
+// The table's index gives where every eighth string began. Bytes of the table's own kind that hold the
+// same number of strings in the same room, cut differently, pass the strings' checks; the index shows
+// them. Writers that leave entries zero, or shift every position alike, are not held to it.
+TEST(SharedStringWalk, ChecksTheIndexAgainstWhereItsStringsBegan) {
+    constexpr int64_t kBody = 104;  // the SST record's body in the stream
+    const auto table = [](int seventh, int eighth, std::vector<int64_t>& starts) {
+        BiffBytes body;
+        body.U32(20).U32(20);
+        for (int i = 0; i < 20; ++i) {
+            starts.push_back(kBody + int64_t(body.Size()));
+            body.LongString(std::string(i == 7 ? seventh : i == 8 ? eighth : 5, char('a' + i)));
+        }
+        return body.Bytes();
+    };
+    std::vector<int64_t> starts, fakeStarts;
+    const auto real = table(3, 9, starts), fake = table(9, 3, fakeStarts);
+    ASSERT_EQ(real.size(), fake.size());
+    const auto index = [&](int64_t shift, bool zeros) {
+        BiffBytes body;
+        body.U16(8);
+        for (size_t i = 0; i < starts.size(); i += 8) body.U32(zeros ? 0 : uint32_t(starts[i] + shift)).U16(0).U16(0);
+        return body.Bytes();
+    };
+    const auto walk = [&](const std::vector<uint8_t>& body, const std::vector<uint8_t>& extsst, int64_t position) {
+        SharedStringWalk w;
+        w.StartRecord(0x00FC);
+        if (!w.Feed(body, position)) return false;
+        w.StartRecord(0x00FF);
+        EXPECT_TRUE(w.ChecksIndex() == (position >= 0));
+        return w.Feed(extsst, position < 0 ? -1 : position + int64_t(body.size()) + 4);
+    };
+    EXPECT_TRUE(walk(real, index(0, false), kBody));
+    EXPECT_FALSE(walk(fake, index(0, false), kBody));
+    EXPECT_TRUE(walk(fake, index(0, true), kBody));
+    EXPECT_TRUE(walk(real, index(-2, false), kBody));
+    EXPECT_FALSE(walk(fake, index(-2, false), kBody));
+    EXPECT_TRUE(walk(fake, index(0, false), -1));  // positions not known
+}
+
 // Cell records read as the characters of a string show control characters that cell text does not
 // have; a tab or a line end is text, and so is one stray control character.
 TEST(SharedStringWalk, RefusesRecordBytesReadAsText) {

@@ -96,5 +96,28 @@ TEST(StreamCursor, CellFormatsPastAThousandPassWhereTheGlobalsListThem) {
     }
 }
 
+// Chart records (0x10xx) stand in charts; the globals hold only the charts' palette among them. A block
+// that continues the globals with a chart's records is another file's, or another part of this one.
+TEST(StreamCursor, ChartRecordsDoNotContinueTheGlobals) {
+    using test::BiffBytes;
+    const auto bof = [](uint16_t kind) { return BiffBytes().U16(0x0600).U16(kind).Zeros(12); };
+    struct Case {
+        uint16_t type;
+        bool inChart;
+        bool passes;
+    };
+    for (const Case& c : {Case {0x1002, false, false}, Case {0x105C, false, true}, Case {0x1002, true, true}}) {
+        BiffBytes before;
+        before.Record(0x0809, bof(0x0005)).Record(0x0042, BiffBytes().U16(1252));
+        if (c.inChart) before.Record(0x000A, BiffBytes()).Record(0x0809, bof(0x0020));
+        StreamCursor cursor;
+        ASSERT_EQ(cursor.Feed(before.Bytes(), kLoose), StreamCursor::Result::Continues);
+        BiffBytes next;
+        next.Record(0x0042, BiffBytes().U16(1252)).Record(c.type, BiffBytes().Zeros(16)).Record(0x0042, BiffBytes().U16(1252));
+        const auto result = cursor.Feed(next.Bytes(), kStrict);
+        EXPECT_EQ(result != StreamCursor::Result::Fails, c.passes) << std::hex << c.type << (c.inChart ? " in a chart" : "");
+    }
+}
+
 }  // namespace
 }  // namespace tabulon
