@@ -1,6 +1,7 @@
 #include "fragment/office_art_walk.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "common/little_endian.h"
 #include "fragment/record_type_codes.h"
@@ -12,6 +13,14 @@ constexpr uint16_t kDrawingGroup = 0x00EB;
 constexpr uint16_t kGroupContainer = 0xF000;
 constexpr uint16_t kFirstDrawingType = 0xF000, kLastDrawingType = 0xF1FF;
 constexpr uint16_t kContainerVersion = 0xF;
+// A picture-store entry: 36 bytes of its own (the name's length at offset 33), its name, then the
+// picture's record when the entry embeds it.
+constexpr uint16_t kStoreEntry = 0xF007;
+constexpr uint64_t kStoreEntryFields = 36, kNameLengthAt = 33;
+constexpr uint16_t kJpegRgb = 0xF01D, kJpegCmyk = 0xF02A;
+// A JPEG picture record's instances that keep two identifiers before the picture instead of one.
+constexpr uint16_t kJpegTwoIds[] = {0x46B, 0x6E3, 0x6E5};
+constexpr uint64_t kIdBytes = 16;
 
 }  // namespace
 
@@ -27,11 +36,64 @@ void OfficeArtWalk::StartRecord(uint16_t type) {
     active_ = false;
 }
 
+bool OfficeArtWalk::JudgesWithin(uint64_t bytes) const {
+    if (!active_) return false;
+    if (have_ > 0 || (nameLengthDue_ && skip_ < bytes)) return true;
+    if (pictureLeft_ == 0) return skip_ < bytes;
+    // Inside a JPEG picture: judged where its bytes are, and where the header after it falls due.
+    return skip_ < bytes && (jpeg_.JudgesWithin(bytes - skip_) || pictureLeft_ < bytes - skip_);
+}
+
+// How the body of a record that is no container is followed: a picture-store entry's fields are passed
+// up to the picture record it embeds, which is then read like a contained record; a JPEG picture's bytes
+// are checked; any other body is passed over.
+void OfficeArtWalk::StartBody(uint16_t versionAndInstance, uint16_t type, uint64_t length) {
+    if (type == kStoreEntry && length >= kStoreEntryFields && depth_ < kMaxDepth) {
+        containerEnds_[depth_++] = offset_ + length;
+        skip_ = kNameLengthAt;
+        nameLengthDue_ = true;
+        return;
+    }
+    const uint16_t instance = versionAndInstance >> 4;
+    const uint64_t ids = std::find(std::begin(kJpegTwoIds), std::end(kJpegTwoIds), instance) != std::end(kJpegTwoIds) ? 2 : 1;
+    const uint64_t before = ids * kIdBytes + 1;  // the identifiers and a tag byte
+    if ((type == kJpegRgb || type == kJpegCmyk) && length > before) {
+        skip_ = before;
+        pictureLeft_ = length - before;
+        jpeg_ = JpegScanCheck {};
+        return;
+    }
+    skip_ = length;
+}
+
 bool OfficeArtWalk::Feed(std::span<const uint8_t> bytes) {
     while (!bytes.empty() && active_) {
         if (skip_ > 0) {
             const uint64_t take = std::min<uint64_t>(skip_, bytes.size());
             skip_ -= take;
+            offset_ += take;
+            bytes = bytes.subspan(size_t(take));
+            CloseEnded();
+            continue;
+        }
+        if (nameLengthDue_) {
+            // The entry's name, and the two bytes after its length, up to the picture record (or to the
+            // entry's end, where a name would pass it: the entry then embeds no picture).
+            nameLengthDue_ = false;
+            const uint64_t end = containerEnds_[depth_ - 1];
+            ++offset_;
+            skip_ = std::min<uint64_t>(2 + uint64_t(bytes[0]), end > offset_ ? end - offset_ : 0);
+            bytes = bytes.subspan(1);
+            CloseEnded();
+            continue;
+        }
+        if (pictureLeft_ > 0) {
+            const uint64_t take = std::min<uint64_t>(pictureLeft_, bytes.size());
+            if (!jpeg_.Feed(bytes.first(size_t(take)))) {
+                active_ = false;
+                return false;
+            }
+            pictureLeft_ -= take;
             offset_ += take;
             bytes = bytes.subspan(size_t(take));
             CloseEnded();
@@ -64,7 +126,7 @@ bool OfficeArtWalk::Feed(std::span<const uint8_t> bytes) {
         if (version == kContainerVersion && depth_ < kMaxDepth)
             containerEnds_[depth_++] = offset_ + length;
         else
-            skip_ = length;
+            StartBody(LoadU16(header_), type, length);
         CloseEnded();
     }
     return true;
@@ -72,7 +134,7 @@ bool OfficeArtWalk::Feed(std::span<const uint8_t> bytes) {
 
 // Closes the containers whose bytes are all fed; the walk ends with the group's own container.
 void OfficeArtWalk::CloseEnded() {
-    if (skip_ > 0 || have_ > 0) return;
+    if (skip_ > 0 || have_ > 0 || nameLengthDue_ || pictureLeft_ > 0) return;
     while (depth_ > 0 && offset_ >= containerEnds_[depth_ - 1]) --depth_;
     if (depth_ == 0 && offset_ > 0) active_ = false;
 }

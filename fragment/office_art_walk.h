@@ -1,13 +1,16 @@
 #pragma once
 // Follows the drawing records inside a workbook's drawing group: the body of its MSODRAWINGGROUP record
 // and of the CONTINUE records after it hold one tree of drawing records (containers holding records,
-// each with an 8-byte header: version and instance, type 0xF000 and up, length). The pictures inside
-// (tens of kilobytes of image data) cannot be judged, but between them each record header stands where
-// the one before ends: bytes that put no sound header there are not the stream's.
+// each with an 8-byte header: version and instance, type 0xF000 and up, length). Between the pictures
+// each record header stands where the one before ends: bytes that put no sound header there are not the
+// stream's. The pictures (tens of kilobytes of image data) sit in the entries of the group's picture
+// store, each after the entry's own fields; a JPEG picture is judged byte by byte, the others not.
 
 #include <array>
 #include <cstdint>
 #include <span>
+
+#include "fragment/jpeg_scan_check.h"
 
 namespace tabulon {
 
@@ -20,11 +23,13 @@ public:
     // not fit in its container; the walk then stops judging.
     bool Feed(std::span<const uint8_t> bytes);
     bool Active() const { return active_; }
-    // Whether a record header is due within the next `bytes` bytes of the drawing group.
-    bool HeaderWithin(uint64_t bytes) const { return active_ && (have_ > 0 || skip_ < bytes); }
+    // Whether the next `bytes` bytes of the drawing group are judged: a record header is due within
+    // them, or they hold a JPEG picture's bytes.
+    bool JudgesWithin(uint64_t bytes) const;
 
 private:
     void CloseEnded();
+    void StartBody(uint16_t versionAndInstance, uint16_t type, uint64_t length);
 
     bool active_ = false;
     uint64_t offset_ = 0;  // bytes of the drawing group fed
@@ -36,6 +41,9 @@ private:
     static constexpr size_t kMaxDepth = 16;  // real drawing groups nest a few deep
     std::array<uint64_t, kMaxDepth> containerEnds_ {};
     size_t depth_ = 0;
+    bool nameLengthDue_ = false;  // the next byte is a picture-store entry's name length
+    uint64_t pictureLeft_ = 0;    // bytes of a JPEG picture after skip_
+    JpegScanCheck jpeg_;
 };
 
 }  // namespace tabulon

@@ -61,8 +61,8 @@ public:
     // Bytes of the current record's body still to come (0 at a record start or inside a header).
     uint32_t BodyLeft() const { return bodyLeft_; }
     // Whether bytes inside the current record's body, within the next `bytes`, can be judged: the
-    // shared-string table's strings, or a header of the drawing group's records.
-    bool JudgesBody(uint64_t bytes) const { return strings_.Active() || drawings_.HeaderWithin(bytes); }
+    // shared-string table's strings, a header of the drawing group's records, or a JPEG picture's bytes.
+    bool JudgesBody(uint64_t bytes) const { return strings_.Active() || drawings_.JudgesWithin(bytes); }
 
     // The first cell record of the bytes last fed, before any new sheet: -1 when there was none.
     int32_t FedFirstCellRow() const { return fedFirstRow_; }

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const bool sound = walk.Feed(part);
         if (!active && (!sound || walk.Active())) __builtin_trap();
         if (!sound && walk.Active()) __builtin_trap();
-        (void)walk.HeaderWithin(piece);
+        (void)walk.JudgesWithin(piece);
     }
     return 0;
 }
