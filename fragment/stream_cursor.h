@@ -82,6 +82,8 @@ public:
     }
     // Known record headers in the bytes last fed.
     int32_t FedKnownRecords() const { return fedKnown_; }
+    // Bytes of the shared-string table walked so far.
+    int64_t StringBytes() const { return stringBytes_; }
     // Strings of the shared-string table ended per byte of it so far (0 before any).
     double StringsPerByte() const { return stringBytes_ > 0 ? double(strings_.StringsEnded()) / double(stringBytes_) : 0.0; }
     // Strings of the shared-string table ended in the bytes last fed.

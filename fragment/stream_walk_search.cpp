@@ -1,6 +1,7 @@
 #include "fragment/stream_walk_search.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <utility>
@@ -513,9 +514,18 @@ private:
         NumberRuns(frame.candidates);
         // A string table's own next bytes end about as many strings per block as its bytes so far did;
         // bytes read at a wrong place in a table read as one endless string, or as a swarm of tiny ones.
+        // Fewer bytes than a block tell too little of the rate (a table's first strings are often its
+        // column headings), and every candidate then counts as typical.
+        const bool rateKnown = cursor_.StringBytes() >= b_;
         const double expected = cursor_.StringsPerByte() * b_;
-        auto typicalStrings = [expected](const Candidate& candidate) {
+        auto typicalStrings = [expected, rateKnown](const Candidate& candidate) {
+            if (!rateKnown) return true;
             return expected > 0 && candidate.stringsEnded * 2.0 >= expected && candidate.stringsEnded <= expected * 2.0;
+        };
+        // How far a block's strings are from that rate, as a factor either way (0 where it tells nothing).
+        auto rateDistance = [expected, rateKnown](const Candidate& candidate) {
+            if (!rateKnown || expected <= 0 || candidate.stringsEnded <= 0) return 0.0;
+            return std::abs(std::log(candidate.stringsEnded / expected));
         };
         const int32_t last = path_.back();
         std::stable_sort(frame.candidates.begin(), frame.candidates.end(), [&](const Candidate& a, const Candidate& b) {
@@ -530,6 +540,9 @@ private:
             // A block that fits by chance is soon contradicted by the blocks after it on disk: a record
             // boundary the stream does not have, a cell out of order.
             if (a.lookAhead != b.lookAhead) return a.lookAhead > b.lookAhead;
+            // Of string tables alike so far, the one nearer the table's own rate.
+            const double aRate = rateDistance(a), bRate = rateDistance(b);
+            if (aRate != bRate) return aRate < bRate;
             // Two blocks of one run of free blocks that fit alike: the run is most likely one piece of the
             // file, which the earlier one opens. A later one fits as well where the stream repeats itself
             // (runs of like records), and taking it would leave the blocks before it out.

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "common/little_endian.h"
 #include "fragment/allocation_sector.h"
@@ -607,6 +609,61 @@ TEST(StreamWalkSearch, ARunOfLikeRecordsIsEnteredAtItsFirstBlock) {
     MemoryBlockSource source(512, 600);
     const auto truth = PutInTwoPieces(source, bytes, 2, 200, 20);
     ASSERT_TRUE(std::equal(bytes.begin() + 2 * 512, bytes.begin() + 3 * 512, bytes.begin() + 5 * 512));
+
+    ExpectTheStream(WalkFromStreamBlock(source, 200), truth);
+}
+
+// A shared-string table of `strings`: an SST record of the first `inFirst` strings, and CONTINUE records,
+// each cut between two strings.
+BiffBytes SharedStrings(const std::vector<std::string>& strings, size_t inFirst) {
+    std::vector<BiffBytes> bodies(1);
+    bodies[0].U32(uint32_t(strings.size())).U32(uint32_t(strings.size()));
+    for (size_t i = 0; i < strings.size(); ++i) {
+        if (i == inFirst || bodies.back().Size() + 3 + strings[i].size() > 8224) bodies.emplace_back();
+        bodies.back().LongString(strings[i]);
+    }
+    BiffBytes records;
+    for (size_t i = 0; i < bodies.size(); ++i) records.Record(i == 0 ? 0x00FC : 0x003C, bodies[i]);
+    return records;
+}
+
+// Two string tables alike in their first strings part where the stream breaks: this file's next strings
+// are as long as its first ones (40 characters), the other file's shorter (24), which the string checks
+// alone let through. The block whose strings come at the rate the table showed so far is taken, though
+// the other lies nearer.
+TEST(StreamWalkSearch, AStringTableGoesOnAtItsOwnRate) {
+    std::mt19937 random(5);
+    const auto text = [&](size_t length) {
+        std::string word;
+        for (size_t i = 0; i < length; ++i) word += char('a' + random() % 26);
+        return word;
+    };
+    std::vector<std::string> strings, alike;
+    for (int i = 0; i < 600; ++i) strings.push_back(text(40));
+    alike.assign(strings.begin(), strings.begin() + 190);  // some 8,000 bytes: past the break
+    while (alike.size() < strings.size()) alike.push_back(text(24));
+    const auto streamOf = [](const std::vector<std::string>& table) {
+        BiffBytes stream = Join({Bof(0x0005), SharedStrings(table, 190), Eof(), Bof(0x0010)});
+        for (uint16_t row = 0; row < 50; ++row) stream.Append(Number(row, 0).Bytes());
+        return stream.Append(Eof().Bytes()).Bytes();
+    };
+    const std::vector<uint8_t> bytes = streamOf(strings), other = streamOf(alike);
+    const size_t b = 4096;
+    ASSERT_TRUE(std::equal(bytes.begin(), bytes.begin() + 2 * b, other.begin()));
+    ASSERT_FALSE(std::equal(bytes.begin(), bytes.begin() + 3 * b, other.begin()));
+    // This file: blocks 0 and 1 at 200, block 2 alone at 50, the rest from 300 on. The other file's
+    // block 2 alone at 100, its rest from 400 on.
+    MemoryBlockSource source(int32_t(b), 600);
+    std::vector<int32_t> truth = {200, 201, 50};
+    source.Put(200, std::span(bytes).first(b));
+    source.Put(201, std::span(bytes).subspan(b, b));
+    source.Put(50, std::span(bytes).subspan(2 * b, b));
+    for (size_t k = 3; k * b < bytes.size(); ++k) {
+        truth.push_back(300 + int32_t(k) - 3);
+        source.Put(truth.back(), std::span(bytes).subspan(k * b, std::min(b, bytes.size() - k * b)));
+    }
+    source.Put(100, std::span(other).subspan(2 * b, b));
+    source.PutRun(400, std::span(other).subspan(3 * b));
 
     ExpectTheStream(WalkFromStreamBlock(source, 200), truth);
 }
