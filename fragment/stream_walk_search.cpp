@@ -57,6 +57,7 @@ struct Candidate {
 // piece's last block for a while, and the true next piece is then found where that went wrong.
 struct Frame {
     size_t pathLength = 0;
+    int32_t lastBlock = -1;  // the chain's last block when the candidates were sought
     std::vector<Candidate> candidates;
     size_t next = 0;
     bool deferred = false;
@@ -243,6 +244,7 @@ private:
             }
             Candidate& candidate = top.candidates[top.next++];
             Truncate(top.pathLength);
+            ReplaceLast(top.lastBlock);  // a later choice may have taken another block there
             Append(candidate.block);
             cursor_ = std::move(candidate.cursor);
             next_ = candidate.ends ? Next::Report : Next::Advance;
@@ -257,6 +259,12 @@ private:
     bool Used(int32_t block) const { return block < 0 || size_t(block) >= used_.size() || used_[size_t(block)] != 0; }
     void Append(int32_t block) {
         path_.push_back(block);
+        Mark(block, 1);
+    }
+    void ReplaceLast(int32_t block) {
+        if (path_.empty() || block < 0 || path_.back() == block) return;
+        Mark(path_.back(), 0);
+        path_.back() = block;
         Mark(block, 1);
     }
     void Truncate(size_t length) {
@@ -333,7 +341,11 @@ private:
             StreamCursor after;
             StreamCursor::Result result = StreamCursor::Result::Fails;
             if (!Used(c)) result = Try(cursor_, c, natural, after);
-            if (result == StreamCursor::Result::Fails) return Choose(frame, -1, true);
+            if (result == StreamCursor::Result::Fails) {
+                if (!Choose(frame, -1, true)) return false;
+                DoubtOrderBreak(frame);
+                return true;
+            }
             Frame deferred;
             deferred.deferred = true;
             deferred.pathLength = path_.size();
@@ -348,6 +360,31 @@ private:
             }
         }
         return false;
+    }
+
+    // Where the stream goes on only with its row and cell order broken, the block taken next on disk just
+    // before is more likely another file's that happened to fit than the stream's: the blocks that may
+    // take its place are tried first. The continuation with the order broken stays, for writers that do
+    // not keep their rows in order, beneath them.
+    void DoubtOrderBreak(Frame& frame) {
+        const bool orderBroken = std::all_of(frame.candidates.begin(), frame.candidates.end(),
+                                             [](const Candidate& candidate) { return candidate.fallback == 2; });
+        if (!orderBroken || stack_.empty() || !stack_.back().deferred || stack_.back().taken != path_.back()) return;
+        Frame deferred = std::move(stack_.back());
+        stack_.pop_back();
+        // The alternatives are sought from where the stream stood before the block, and the chain and
+        // cursor are then put back as the order-broken frame has them.
+        const int32_t taken = path_.back();
+        StreamCursor current = std::move(cursor_);
+        Truncate(deferred.pathLength);
+        cursor_ = std::move(deferred.cursor);
+        Frame alternatives;
+        const bool any = Choose(alternatives, taken, false);
+        cursor_ = std::move(current);
+        Append(taken);
+        if (!any) return;
+        stack_.push_back(std::move(frame));
+        frame = std::move(alternatives);
     }
 
     uint64_t CellDistance(const StreamCursor& after) const {
@@ -553,6 +590,7 @@ private:
             return std::abs(int64_t(a.block) - last) < std::abs(int64_t(b.block) - last);
         });
         frame.pathLength = path_.size();
+        frame.lastBlock = path_.back();
         return true;
     }
 

@@ -668,6 +668,29 @@ TEST(StreamWalkSearch, AStringTableGoesOnAtItsOwnRate) {
     ExpectTheStream(WalkFromStreamBlock(source, 200), truth);
 }
 
+// Files of one form fit each other's blocks: the block next on disk after a piece's last may be another
+// file's whose rows happen to go on from this file's. When the stream then goes on only with its order
+// broken (the other file's next block reaches past this sheet's used range), that block is doubted
+// before the break is taken, and the piece that really follows is found.
+TEST(StreamWalkSearch, ABlockThatFitsByChanceIsDoubtedBeforeTheOrderIsBroken) {
+    const auto sheetFrom = [](uint16_t firstRow) {
+        BiffBytes stream = Join({Bof(0x0005), Eof(), Bof(0x0010), Dimensions(1000, 2)});
+        for (uint16_t row = 0; row < 1000; ++row) stream.Append(Number(uint16_t(firstRow + row), 0).Bytes());
+        return stream.Append(Eof().Bytes()).Bytes();
+    };
+    const std::vector<uint8_t> bytes = sheetFrom(0), other = sheetFrom(100);
+    const size_t b = 4096;
+    ASSERT_EQ(bytes.size(), other.size());
+    ASSERT_GE(bytes.size(), 3 * b + 1000);
+    // This file's first two blocks at 200, the rest from 20 on; the other file's from its third block on
+    // right after them, at 202.
+    MemoryBlockSource source(int32_t(b), 600);
+    const auto truth = PutInTwoPieces(source, bytes, 2, 200, 20);
+    source.PutRun(202, std::span(other).subspan(2 * b));
+
+    ExpectTheStream(WalkFromStreamBlock(source, 200), truth);
+}
+
 // Workbooks made from one template share their first records. Where the other file's block lists a sheet
 // further on than this file's recorded size reaches, it is not this file's.
 TEST(StreamWalkSearch, AListedSheetPastTheFilesEndShowsAnotherFile) {
