@@ -10,7 +10,7 @@ namespace tabulon {
 
 namespace {
 
-constexpr uint32_t kMaxRow = 0x3FFF;
+constexpr uint32_t kMaxRow = RecordPlausibility::kMaxCellRow;
 constexpr uint32_t kMaxColumn = 500;
 constexpr uint32_t kMaxXf = RecordPlausibility::kMaxCellFormat;
 constexpr uint32_t kMaxStringsPerBucket = 0x2000;  // an index bucket per so many shared strings, at most

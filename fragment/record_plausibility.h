@@ -20,6 +20,8 @@ class RecordPlausibility {
 public:
     // The highest cell format (XF) index the rules take.
     static constexpr uint16_t kMaxCellFormat = 1000;
+    // The highest row index the rules take in cell records (sheets may hold up to 0xFFFF).
+    static constexpr uint16_t kMaxCellRow = 0x3FFF;
 
     // Judges the record whose header starts at `position` in a buffer of `length` bytes. Callers usually
     // call it for known types with position + 2 < length; any other position gives a defined answer too

@@ -74,17 +74,28 @@ std::vector<size_t> CellFormatOffsets(uint16_t type, uint16_t length, size_t hav
     return offsets;
 }
 
-// The record rules refuse a cell format index past the few a workbook of a modest size has, which a
-// wrong alignment reads far more often. A workbook whose globals list more formats uses them in its
-// cells and columns: such a record, judged with the indexes the globals list lowered to 0, passes as any other.
-bool PassesWithListedFormats(std::span<const uint8_t> record, int32_t formatsListed) {
-    if (formatsListed <= RecordPlausibility::kMaxCellFormat + 1 || record.size() < 4) return false;
+// The record rules refuse a cell format index past the few a workbook of a modest size has, and a cell
+// row past 0x3FFF, which a wrong alignment reads far more often than real ones. A workbook whose globals
+// list more formats uses them in its cells and columns, and a sheet whose used range reaches further has
+// cells down there: such a record, judged with those indexes and rows lowered to 0, passes as any other.
+bool PassesWithinWorkbookBounds(std::span<const uint8_t> record, int32_t formatsListed, int64_t rowEnd) {
+    if (record.size() < 4) return false;
     std::vector<uint8_t> copy(record.begin(), record.end());
+    const uint16_t type = LoadU16(copy.data());
     bool lowered = false;
-    for (const size_t at : CellFormatOffsets(LoadU16(copy.data()), LoadU16(copy.data() + 2), copy.size())) {
-        const uint16_t index = LoadU16(copy.data() + at);
-        if (index > RecordPlausibility::kMaxCellFormat && index < formatsListed) {
-            StoreU16(copy.data() + at, 0);
+    if (formatsListed > RecordPlausibility::kMaxCellFormat + 1) {
+        for (const size_t at : CellFormatOffsets(type, LoadU16(copy.data() + 2), copy.size())) {
+            const uint16_t index = LoadU16(copy.data() + at);
+            if (index > RecordPlausibility::kMaxCellFormat && index < formatsListed) {
+                StoreU16(copy.data() + at, 0);
+                lowered = true;
+            }
+        }
+    }
+    if (rowEnd > RecordPlausibility::kMaxCellRow + 1 && IsCellRecord(type) && copy.size() >= 6) {
+        const uint16_t row = LoadU16(copy.data() + 4);
+        if (row > RecordPlausibility::kMaxCellRow && row < rowEnd) {
+            StoreU16(copy.data() + 4, 0);
             lowered = true;
         }
     }
@@ -163,7 +174,7 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
     // headers that fit already shows the alignment, and a record its rules find odd (real writers fill
     // fields in ways the rules do not foresee) is let pass.
     if (known_ && RecordTypeNames::IsKnown(type_) && !RecordPlausibility::IsPlausible(window_.data(), 0, windowHave_) &&
-        !PassesWithListedFormats(std::span(window_.data(), windowHave_), formatsListed_)) {
+        !PassesWithinWorkbookBounds(std::span(window_.data(), windowHave_), formatsListed_, sheetRowEnd_)) {
         // Judged loosely, bytes are taken where the stream stands, not for the alignment their records
         // show: the block next on disk after a piece's last. Its first records are odd ones as well.
         if (fedHeaders_ <= kAligningRecords && (judging.strictOrder || judging.fromAnywhere)) return false;

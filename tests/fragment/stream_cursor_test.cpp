@@ -96,6 +96,32 @@ TEST(StreamCursor, CellFormatsPastAThousandPassWhereTheGlobalsListThem) {
     }
 }
 
+// The record rules take cell rows up to 0x3FFF. A sheet whose used range reaches further (BIFF8 sheets
+// hold up to 65536 rows) has its cells down there, and a block of them passes as any other; past the used
+// range, or in a sheet whose range ends sooner, it does not.
+TEST(StreamCursor, CellRowsPast0x3FFFPassWithinTheSheetsUsedRange) {
+    using test::BiffBytes;
+    const auto bof = [](uint16_t kind) { return BiffBytes().U16(0x0600).U16(kind).Zeros(12); };
+    struct Case {
+        uint32_t rowEnd;  // the sheet's used range: rows below
+        uint16_t row;     // the next block's first cell
+        bool passes;
+    };
+    for (const Case& c : {Case {30000, 20000, true}, Case {30000, 30001, false}, Case {0x4000, 20000, false}}) {
+        BiffBytes sheet;
+        sheet.Record(0x0809, bof(0x0005)).Record(0x000A, BiffBytes()).Record(0x0809, bof(0x0010));
+        sheet.Record(0x0200, BiffBytes().U32(0).U32(c.rowEnd).U16(0).U16(4).U16(0));
+        sheet.Record(0x0203, BiffBytes().U16(100).U16(0).U16(15).Zeros(8));
+        StreamCursor cursor;
+        ASSERT_EQ(cursor.Feed(sheet.Bytes(), kLoose), StreamCursor::Result::Continues);
+        BiffBytes next;
+        next.Record(0x0203, BiffBytes().U16(c.row).U16(0).U16(15).Zeros(8));
+        next.Record(0x0203, BiffBytes().U16(c.row).U16(1).U16(15).Zeros(8));
+        EXPECT_EQ(cursor.Feed(next.Bytes(), kStrict) != StreamCursor::Result::Fails, c.passes)
+            << "row " << c.row << " in a sheet of " << c.rowEnd << " rows";
+    }
+}
+
 // Chart records (0x10xx) stand in charts; the globals hold only the charts' palette among them. A block
 // that continues the globals with a chart's records is another file's, or another part of this one.
 TEST(StreamCursor, ChartRecordsDoNotContinueTheGlobals) {
