@@ -19,6 +19,7 @@ constexpr uint8_t kBof[4] = {0x09, 0x08, 0x10, 0x00};
 constexpr uint8_t kGlobalsBof[8] = {0x09, 0x08, 0x10, 0x00, 0x00, 0x06, 0x05, 0x00};
 constexpr uint32_t kMaxDirectorySectors = 64;  // the workbook entry is near the directory's start
 constexpr int32_t kMaxSeedBlocks = 4096;       // blocks from the document's first to the stream's
+constexpr size_t kMaxOtherStarts = 4;          // further blocks that may hold a stream's start found anywhere
 
 bool HasAt(std::span<const uint8_t> data, size_t offset, const uint8_t* bytes, size_t count) {
     return data.size() >= offset + count && std::memcmp(data.data() + offset, bytes, count) == 0;
@@ -155,10 +156,12 @@ EntryInFirstBlock WorkbookEntryInFirstBlock(BlockSource& blocks, int32_t g) {
 
 // The stream's start where the directory in block g puts it, in a block of its own that may lie anywhere:
 // the first pieces of the document may break before it. Its block holds a workbook-globals BOF at the
-// offset the start sector gives; the nearest such block after g is taken, block g + k itself first. A
-// block that opens with the compound-document signature is another document's first block, whose stream
-// may begin at the same offset: it is passed over.
-StreamStart AnywhereThroughFirstBlock(BlockSource& blocks, int32_t g, const EntryInFirstBlock& entry) {
+// offset the start sector gives; the nearest such block after g is taken, block g + k itself first, and
+// the next few are kept for the search to try when the stream cannot be followed from it (another
+// document's stream, whose pieces also broke before its start, may begin at the same offset). A block
+// that opens with the compound-document signature is another document's first block: it is passed over.
+StreamStart AnywhereThroughFirstBlock(BlockSource& blocks, int32_t g, const EntryInFirstBlock& entry,
+                                      std::vector<int32_t>& others) {
     const int32_t b = blocks.BlockBytes();
     if (!entry.found || entry.startOffset < uint64_t(b)) return {};
     const uint64_t k = entry.startOffset / uint64_t(b);
@@ -168,14 +171,18 @@ StreamStart AnywhereThroughFirstBlock(BlockSource& blocks, int32_t g, const Entr
     const int32_t expected = g + int32_t(k);
     if (expected < count && HasAt(blocks.GetBlock(expected), within, kGlobalsBof, sizeof kGlobalsBof))
         return {expected, int32_t(within), -1};
-    for (int32_t n = 1; n < count - 2; ++n) {
+    StreamStart start;
+    for (int32_t n = 1; n < count - 2 && others.size() < kMaxOtherStarts; ++n) {
         const int32_t index = 2 + (g - 2 + n) % (count - 2);
         if (index >= g && index <= expected) continue;  // the blocks the contiguous view takes
         const auto data = blocks.GetBlock(index);
-        if (HasAt(data, within, kGlobalsBof, sizeof kGlobalsBof) && !HasAt(data, 0, kSignature))
-            return {index, int32_t(within), int32_t(k)};
+        if (!HasAt(data, within, kGlobalsBof, sizeof kGlobalsBof) || HasAt(data, 0, kSignature)) continue;
+        if (start.block < 0)
+            start = {index, int32_t(within), int32_t(k)};
+        else
+            others.push_back(index);
     }
-    return {};
+    return start;
 }
 
 // The stream's opening where the document's allocation table, read in its first piece, shows that the
@@ -248,7 +255,8 @@ bool FindWorkbookStreamSeed(BlockSource& blocks, int32_t g, int32_t sectorsPerBl
     StreamStart start = AtFixedPlaces(blocks, g, sectorsPerBlock);
     if (start.block < 0) start = ThroughDirectory(blocks, g);
     if (start.block < 0) start = InFirstBlock(blocks, g);
-    if (start.block < 0) start = AnywhereThroughFirstBlock(blocks, g, entry);
+    std::vector<int32_t> otherStarts;
+    if (start.block < 0) start = AnywhereThroughFirstBlock(blocks, g, entry, otherStarts);
     if (start.clustersBefore < 0) start.clustersBefore = start.block - g;
     if (start.block < 0 || start.clustersBefore < 0 || start.clustersBefore >= kMaxSeedBlocks) return false;
     out.streamSize = entry.found ? entry.size : 0;
@@ -276,12 +284,28 @@ bool FindWorkbookStreamSeed(BlockSource& blocks, int32_t g, int32_t sectorsPerBl
 
     for (int32_t k = 0; k < start.clustersBefore; ++k) out.chain.Append(g + k);
     out.chain.Append(start.block);
+    out.otherStreamBlocks = std::move(otherStarts);
     // Read last, so that the data stay valid whatever the source keeps of earlier reads.
     const auto data = blocks.GetBlock(start.block);
     if (data.size() < size_t(b)) return false;
     out.data.assign(data.begin() + start.offset, data.end());
     out.length = b - start.offset;
     out.streamBlock = start.block;
+    return true;
+}
+
+bool ReseedAt(BlockSource& blocks, const WorkbookStreamSeed& seed, int32_t block, WorkbookStreamSeed& out) {
+    const int32_t b = blocks.BlockBytes();
+    if (seed.chain.blocks.empty() || seed.length <= 0 || seed.length > b) return false;
+    const auto data = blocks.GetBlock(block);
+    if (data.size() < size_t(b)) return false;
+    out = WorkbookStreamSeed {};
+    for (size_t k = 0; k + 1 < seed.chain.blocks.size(); ++k) out.chain.Append(seed.chain.blocks[k]);
+    out.chain.Append(block);
+    out.data.assign(data.begin() + (b - seed.length), data.end());
+    out.length = seed.length;
+    out.streamBlock = block;
+    out.streamSize = seed.streamSize;
     return true;
 }
 

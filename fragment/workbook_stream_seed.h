@@ -18,6 +18,10 @@ struct WorkbookStreamSeed {
     int32_t length = 0;         // n: the stream's bytes in its first block
     int32_t streamBlock = 0;    // the block holding the stream start
     uint32_t streamSize = 0;    // the stream's size from a directory in the first block; 0 when not known
+    // Where the stream's start lies in a block found anywhere: other blocks that hold a workbook-globals
+    // BOF at the same offset, nearest first, for the search to try when the stream cannot be followed
+    // from the first.
+    std::vector<int32_t> otherStreamBlocks;
 };
 
 // Looks for a BOF record of a BIFF8 stream (09 08 10 00) at the places a compound document puts its
@@ -31,5 +35,9 @@ struct WorkbookStreamSeed {
 // Block g must begin with the compound-document signature. False when it does not, when a block
 // needed is not offered, or when no BOF is found by these means.
 bool FindWorkbookStreamSeed(BlockSource& blocks, int32_t g, int32_t sectorsPerBlock, WorkbookStreamSeed& out);
+
+// The seed with the stream's start taken from block `block` instead (one of seed.otherStreamBlocks): the
+// same blocks before it, the same offset in it. False when the block is not offered.
+bool ReseedAt(BlockSource& blocks, const WorkbookStreamSeed& seed, int32_t block, WorkbookStreamSeed& out);
 
 }  // namespace tabulon

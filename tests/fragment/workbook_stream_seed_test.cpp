@@ -143,6 +143,34 @@ TEST(WorkbookStreamSeed, StreamBlockAfterABreakIsFoundThroughTheFirstBlocksDirec
     EXPECT_FALSE(FindWorkbookStreamSeed(source, 10, 8, seed));
 }
 
+// Another document whose first pieces broke before its stream may have its stream's start at the same
+// offset of a block nearer on disk: the seed takes the nearest, and keeps the others for the search to
+// walk from in its place.
+TEST(WorkbookStreamSeed, AStartFoundAnywhereKeepsTheOtherBlocksThatMayHoldIt) {
+    const auto bytes = CorpusFile("poi__bug55505.xls");  // directory at 1024, stream from sector 11 (6144)
+    ASSERT_GT(bytes.size(), 8192u);
+    MemoryBlockSource source(4096, 1000);
+    source.PutRun(10, std::span(bytes).first(4096));
+    source.Put(11, std::vector<uint8_t>(4096, 0x21));
+    source.PutRun(700, std::span(bytes).subspan(4096));
+    std::vector<uint8_t> otherStart(4096, 0x33);
+    std::copy(kGlobalsBof, kGlobalsBof + 8, otherStart.begin() + 2048);
+    source.Put(50, otherStart);
+    WorkbookStreamSeed seed;
+    ASSERT_TRUE(FindWorkbookStreamSeed(source, 10, 8, seed));
+    EXPECT_EQ(seed.streamBlock, 50);
+    EXPECT_EQ(seed.otherStreamBlocks, std::vector<int32_t>({700}));
+    WorkbookStreamSeed other;
+    ASSERT_TRUE(ReseedAt(source, seed, 700, other));
+    EXPECT_EQ(other.chain.blocks, std::vector<int32_t>({10, 700}));
+    EXPECT_EQ(other.streamBlock, 700);
+    EXPECT_EQ(other.length, 2048);
+    EXPECT_EQ(other.streamSize, seed.streamSize);
+    ASSERT_GE(other.data.size(), 2048u);
+    EXPECT_TRUE(std::equal(other.data.begin(), other.data.begin() + 2048, bytes.begin() + 6144));
+    EXPECT_FALSE(ReseedAt(source, seed, 900, other));  // a block not offered
+}
+
 // Corpus files whose workbook stream opens with sectors out of stream order (as python3-olefile follows
 // the chain): the runs of sectors, in stream order, as far as the opening goes.
 struct OutOfOrderOpening {
