@@ -38,10 +38,12 @@ void OfficeArtWalk::StartRecord(uint16_t type) {
 
 bool OfficeArtWalk::JudgesWithin(uint64_t bytes) const {
     if (!active_) return false;
-    if (have_ > 0 || (nameLengthDue_ && skip_ < bytes)) return true;
-    if (pictureLeft_ == 0) return skip_ < bytes;
+    // A header is checked once its 8 bytes are in: one cut by the end of the bytes tells nothing yet.
+    if (have_ > 0) return uint64_t(sizeof header_ - have_) <= bytes;
+    if (nameLengthDue_) return skip_ < bytes;
+    if (pictureLeft_ == 0) return skip_ + sizeof header_ <= bytes;
     // Inside a JPEG picture: judged where its bytes are, and where the header after it falls due.
-    return skip_ < bytes && (jpeg_.JudgesWithin(bytes - skip_) || pictureLeft_ < bytes - skip_);
+    return skip_ < bytes && (jpeg_.JudgesWithin(bytes - skip_) || pictureLeft_ + sizeof header_ <= bytes - skip_);
 }
 
 // How the body of a record that is no container is followed: a picture-store entry's fields are passed

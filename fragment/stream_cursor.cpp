@@ -157,6 +157,7 @@ bool StreamCursor::StartRecord(const Judging& judging) {
     bodyLeft_ = length_;
     strings_.StartRecord(type_);
     drawings_.StartRecord(type_);
+    themes_.StartRecord(type_, length_);
     return true;
 }
 
@@ -321,6 +322,7 @@ StreamCursor::Result StreamCursor::FeedMore(std::span<const uint8_t> bytes, cons
                 return Result::Fails;
             }
             if (drawings_.Active() && !drawings_.Feed(part) && judging.strictOrder) return Result::Fails;
+            if (themes_.Active() && !themes_.Feed(part) && judging.strictOrder) return Result::Fails;
             at += chunk;
             position_ += int64_t(chunk);
             bodyLeft_ -= uint32_t(chunk);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "fragment/office_art_walk.h"
+#include "fragment/theme_zip_walk.h"
 #include "fragment/shared_string_walk.h"
 
 namespace tabulon {
@@ -61,8 +62,11 @@ public:
     // Bytes of the current record's body still to come (0 at a record start or inside a header).
     uint32_t BodyLeft() const { return bodyLeft_; }
     // Whether bytes inside the current record's body, within the next `bytes`, can be judged: the
-    // shared-string table's strings, a header of the drawing group's records, or a JPEG picture's bytes.
-    bool JudgesBody(uint64_t bytes) const { return strings_.Active() || drawings_.JudgesWithin(bytes); }
+    // shared-string table's strings, a header of the drawing group's records, a JPEG picture's bytes, or a
+    // header of the theme's zip package.
+    bool JudgesBody(uint64_t bytes) const {
+        return strings_.Active() || drawings_.JudgesWithin(bytes) || themes_.JudgesWithin(bytes);
+    }
 
     // The first cell record of the bytes last fed, before any new sheet: -1 when there was none.
     int32_t FedFirstCellRow() const { return fedFirstRow_; }
@@ -117,7 +121,8 @@ private:
     bool firstHeaderOfFeed_ = false;
 
     SharedStringWalk strings_;
-    OfficeArtWalk drawings_;  // judged where the row and cell order is
+    OfficeArtWalk drawings_;
+    ThemeZipWalk themes_;  // judged where the row and cell order is
 
     int32_t bofCount_ = 0;
     int32_t depth_ = 0;       // BOF records not yet closed by their EOF

@@ -82,13 +82,16 @@ TEST(OfficeArtWalk, KnowsWhereTheNextHeaderIsDue) {
     OfficeArtWalk walk;
     walk.StartRecord(0x00EB);
     ASSERT_TRUE(walk.Feed(std::span(group).first(8)));  // the group's container header
-    EXPECT_TRUE(walk.JudgesWithin(1));
+    // The next header is checked once its 8 bytes are in.
+    EXPECT_FALSE(walk.JudgesWithin(7));
+    EXPECT_TRUE(walk.JudgesWithin(8));
     // 100 bytes into the first entry's body: 39 bytes into its picture, 961 bytes before the next entry's
     // header.
     const size_t firstEntryBody = 8 + 24 + 8 + 8;
     ASSERT_TRUE(walk.Feed(std::span(group).subspan(8, firstEntryBody - 8 + 100)));
     EXPECT_FALSE(walk.JudgesWithin(500));
-    EXPECT_TRUE(walk.JudgesWithin(1000));
+    EXPECT_FALSE(walk.JudgesWithin(968));
+    EXPECT_TRUE(walk.JudgesWithin(969));
     // A CONTINUE record goes on with the group; any other record ends it.
     walk.StartRecord(0x003C);
     EXPECT_TRUE(walk.Active());
