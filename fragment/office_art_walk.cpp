@@ -17,9 +17,9 @@ constexpr uint16_t kContainerVersion = 0xF;
 // picture's record when the entry embeds it.
 constexpr uint16_t kStoreEntry = 0xF007;
 constexpr uint64_t kStoreEntryFields = 36, kNameLengthAt = 33;
-constexpr uint16_t kJpegRgb = 0xF01D, kJpegCmyk = 0xF02A;
-// A JPEG picture record's instances that keep two identifiers before the picture instead of one.
-constexpr uint16_t kJpegTwoIds[] = {0x46B, 0x6E3, 0x6E5};
+constexpr uint16_t kJpegRgb = 0xF01D, kJpegCmyk = 0xF02A, kPng = 0xF01E;
+// The picture records' instances that keep two identifiers before the picture instead of one.
+constexpr uint16_t kTwoIds[] = {0x46B, 0x6E3, 0x6E5, 0x6E1};
 constexpr uint64_t kIdBytes = 16;
 
 }  // namespace
@@ -42,8 +42,10 @@ bool OfficeArtWalk::JudgesWithin(uint64_t bytes) const {
     if (have_ > 0) return uint64_t(sizeof header_ - have_) <= bytes;
     if (nameLengthDue_) return skip_ < bytes;
     if (pictureLeft_ == 0) return skip_ + sizeof header_ <= bytes;
-    // Inside a JPEG picture: judged where its bytes are, and where the header after it falls due.
-    return skip_ < bytes && (jpeg_.JudgesWithin(bytes - skip_) || pictureLeft_ + sizeof header_ <= bytes - skip_);
+    // Inside a picture: judged where its check judges, and where the header after it falls due.
+    if (skip_ >= bytes) return false;
+    const uint64_t within = bytes - skip_;
+    return (png_ ? pngCheck_.JudgesWithin(within) : jpeg_.JudgesWithin(within)) || pictureLeft_ + sizeof header_ <= within;
 }
 
 // How the body of a record that is no container is followed: a picture-store entry's fields are passed
@@ -57,12 +59,14 @@ void OfficeArtWalk::StartBody(uint16_t versionAndInstance, uint16_t type, uint64
         return;
     }
     const uint16_t instance = versionAndInstance >> 4;
-    const uint64_t ids = std::find(std::begin(kJpegTwoIds), std::end(kJpegTwoIds), instance) != std::end(kJpegTwoIds) ? 2 : 1;
+    const uint64_t ids = std::find(std::begin(kTwoIds), std::end(kTwoIds), instance) != std::end(kTwoIds) ? 2 : 1;
     const uint64_t before = ids * kIdBytes + 1;  // the identifiers and a tag byte
-    if ((type == kJpegRgb || type == kJpegCmyk) && length > before) {
+    if ((type == kJpegRgb || type == kJpegCmyk || type == kPng) && length > before) {
         skip_ = before;
         pictureLeft_ = length - before;
+        png_ = type == kPng;
         jpeg_ = JpegScanCheck {};
+        pngCheck_ = PngChunkCheck {};
         return;
     }
     skip_ = length;
@@ -91,7 +95,8 @@ bool OfficeArtWalk::Feed(std::span<const uint8_t> bytes) {
         }
         if (pictureLeft_ > 0) {
             const uint64_t take = std::min<uint64_t>(pictureLeft_, bytes.size());
-            if (!jpeg_.Feed(bytes.first(size_t(take)))) {
+            const auto picture = bytes.first(size_t(take));
+            if (!(png_ ? pngCheck_.Feed(picture) : jpeg_.Feed(picture))) {
                 active_ = false;
                 return false;
             }

@@ -4,13 +4,14 @@
 // each with an 8-byte header: version and instance, type 0xF000 and up, length). Between the pictures
 // each record header stands where the one before ends: bytes that put no sound header there are not the
 // stream's. The pictures (tens of kilobytes of image data) sit in the entries of the group's picture
-// store, each after the entry's own fields; a JPEG picture is judged byte by byte, the others not.
+// store, each after the entry's own fields; JPEG and PNG pictures are judged byte by byte, the others not.
 
 #include <array>
 #include <cstdint>
 #include <span>
 
 #include "fragment/jpeg_scan_check.h"
+#include "fragment/png_chunk_check.h"
 
 namespace tabulon {
 
@@ -24,7 +25,7 @@ public:
     bool Feed(std::span<const uint8_t> bytes);
     bool Active() const { return active_; }
     // Whether the next `bytes` bytes of the drawing group are judged: a record header is due within
-    // them, or they hold a JPEG picture's bytes.
+    // them, or they hold a JPEG picture's bytes or a PNG picture's chunk header or CRC.
     bool JudgesWithin(uint64_t bytes) const;
 
 private:
@@ -42,8 +43,10 @@ private:
     std::array<uint64_t, kMaxDepth> containerEnds_ {};
     size_t depth_ = 0;
     bool nameLengthDue_ = false;  // the next byte is a picture-store entry's name length
-    uint64_t pictureLeft_ = 0;    // bytes of a JPEG picture after skip_
+    uint64_t pictureLeft_ = 0;    // bytes of a JPEG or PNG picture after skip_
+    bool png_ = false;            // which of the two
     JpegScanCheck jpeg_;
+    PngChunkCheck pngCheck_;
 };
 
 }  // namespace tabulon

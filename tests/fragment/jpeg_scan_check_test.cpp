@@ -6,57 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "common/little_endian.h"
 #include "support/biff_bytes.h"
-#include "support/compound_file_reader.h"
-#include "support/stream_survey.h"
-#include "support/test_environment.h"
+#include "support/drawing_pictures.h"
 
 namespace tabulon {
 namespace {
 
-// The JPEG pictures a workbook's drawing group stores: the bodies of its MSODRAWINGGROUP record and the
-// CONTINUE records after it, walked as a record tree down to the picture records inside the picture
-// store's entries.
-void CollectPictures(std::span<const uint8_t> group, std::vector<std::vector<uint8_t>>& pictures) {
-    for (size_t at = 0; at + 8 <= group.size();) {
-        const uint16_t versionAndInstance = LoadU16(&group[at]), type = LoadU16(&group[at + 2]);
-        const size_t length = LoadU32(&group[at + 4]);
-        const size_t end = std::min(group.size(), at + 8 + length);
-        if ((versionAndInstance & 0xF) == 0xF) {
-            CollectPictures(group.subspan(at + 8, end - at - 8), pictures);
-        } else if (type == 0xF007 && length >= 36 + 8 && at + 8 + 36 <= end) {
-            const size_t picture = at + 8 + 36 + group[at + 8 + 33];
-            CollectPictures(group.subspan(picture, end - picture), pictures);
-        } else if (type == 0xF01D || type == 0xF02A) {
-            const uint16_t instance = versionAndInstance >> 4;
-            const size_t before = (instance == 0x46B || instance == 0x6E3 ? 32 : 16) + 1;
-            if (at + 8 + before < end) pictures.emplace_back(group.begin() + long(at + 8 + before), group.begin() + long(end));
-        }
-        at += 8 + length;
-    }
-}
-
 std::vector<std::vector<uint8_t>> CorpusPictures() {
-    std::vector<std::vector<uint8_t>> pictures;
-    const std::string dir = test::CorpusDir();
-    if (dir.empty()) return pictures;
-    for (const char* name : {"poi__49423.xls", "poi__drawings.xls", "poi__46250.xls", "poi__59858.xls",
-                             "poi__external_image.xls", "poi__Basic_Expense_Template_2011.xls", "poi__28774.xls"}) {
-        const auto file = test::ReadFileBytes(dir + "/" + name);
-        test::CompoundFileReader reader;
-        if (!reader.Open(file)) continue;
-        const auto stream = reader.ReadWorkbookStream();
-        if (!stream) continue;
-        std::vector<uint8_t> group;
-        bool inGroup = false;
-        for (const auto& record : test::WalkRecords(*stream)) {
-            inGroup = record.type == 0x00EB || (inGroup && record.type == 0x003C);
-            if (inGroup) group.insert(group.end(), stream->begin() + record.position + 4, stream->begin() + record.position + 4 + record.length);
-        }
-        CollectPictures(group, pictures);
-    }
-    return pictures;
+    return test::CorpusPictures({"poi__49423.xls", "poi__drawings.xls", "poi__46250.xls", "poi__59858.xls",
+                                 "poi__external_image.xls", "poi__Basic_Expense_Template_2011.xls", "poi__28774.xls"},
+                                {0xF01D, 0xF02A});
 }
 
 bool FeedInPieces(JpegScanCheck& check, std::span<const uint8_t> bytes, size_t piece) {

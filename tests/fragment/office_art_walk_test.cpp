@@ -22,13 +22,13 @@ BiffBytes Header(uint16_t versionAndInstance, uint16_t type, uint32_t length) {
 }
 
 // A drawing group as writers store it: the group's container with a group atom and a store container
-// of three picture entries, each an atom of 36 bytes of its own fields and a PNG picture's record, whose
-// body holds an identifier, a tag byte and `picture` bytes of picture.
+// of three picture entries, each an atom of 36 bytes of its own fields and a metafile picture's record
+// (whose bytes no check follows), holding 17 bytes of identifier and header and `picture` bytes.
 std::vector<uint8_t> DrawingGroup(uint32_t picture, uint16_t secondEntryType = 0xF007, uint32_t secondExtra = 0) {
     BiffBytes store;
     for (int i = 0; i < 3; ++i) {
         BiffBytes entry = Header(0x0062, i == 1 ? secondEntryType : 0xF007, 36 + 8 + 17 + picture + (i == 1 ? secondExtra : 0));
-        entry.Zeros(36).Append(Header(0x6E00, 0xF01E, 17 + picture).Bytes()).Zeros(17);
+        entry.Zeros(36).Append(Header(0x3D40, 0xF01A, 17 + picture).Bytes()).Zeros(17);
         for (uint32_t k = 0; k < picture; ++k) entry.U8(uint8_t(k * 7 + i));
         store.Append(entry.Bytes());
     }
