@@ -40,7 +40,9 @@ bool OfficeArtWalk::JudgesWithin(uint64_t bytes) const {
     if (!active_) return false;
     // A header is checked once its 8 bytes are in: one cut by the end of the bytes tells nothing yet.
     if (have_ > 0) return uint64_t(sizeof header_ - have_) <= bytes;
-    if (nameLengthDue_) return skip_ < bytes;
+    // An entry's fields: the picture record's header follows its name's length, two bytes and the name
+    // (which is usually empty).
+    if (nameLengthDue_) return skip_ + 3 + sizeof header_ <= bytes;
     if (pictureLeft_ == 0) return skip_ + sizeof header_ <= bytes;
     // Inside a picture: judged where its check judges, and where the header after it falls due.
     if (skip_ >= bytes) return false;
@@ -49,8 +51,8 @@ bool OfficeArtWalk::JudgesWithin(uint64_t bytes) const {
 }
 
 // How the body of a record that is no container is followed: a picture-store entry's fields are passed
-// up to the picture record it embeds, which is then read like a contained record; a JPEG picture's bytes
-// are checked; any other body is passed over.
+// up to the picture record it embeds, which is then read like a contained record; the bytes of a JPEG or
+// PNG picture are checked; any other body is passed over.
 void OfficeArtWalk::StartBody(uint16_t versionAndInstance, uint16_t type, uint64_t length) {
     if (type == kStoreEntry && length >= kStoreEntryFields && depth_ < kMaxDepth) {
         containerEnds_[depth_++] = offset_ + length;
