@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "fragment/office_art_walk.h"
-#include "fragment/theme_zip_walk.h"
 #include "fragment/shared_string_walk.h"
+#include "fragment/theme_zip_walk.h"
 
 namespace tabulon {
 
@@ -62,8 +62,8 @@ public:
     // Bytes of the current record's body still to come (0 at a record start or inside a header).
     uint32_t BodyLeft() const { return bodyLeft_; }
     // Whether bytes inside the current record's body, within the next `bytes`, can be judged: the
-    // shared-string table's strings, a header of the drawing group's records, a JPEG picture's bytes, or a
-    // header of the theme's zip package.
+    // shared-string table's strings, a header of the drawing group's records, a JPEG or PNG picture's
+    // bytes, or a header of the theme's zip package.
     bool JudgesBody(uint64_t bytes) const {
         return strings_.Active() || drawings_.JudgesWithin(bytes) || themes_.JudgesWithin(bytes);
     }
