@@ -124,7 +124,11 @@ bool JpegEntropyDecoder::Bit(int bit) {
     const JpegHuffmanTable& table = coefficient_ == 0 ? tables_->dc[component.dc] : tables_->ac[component.ac];
     const int32_t last = table.maxCode[codeLength_];
     if (last >= 0 && code_ <= last) {
-        const uint8_t symbol = table.values[size_t(table.firstValue[codeLength_] + code_ - table.minCode[codeLength_])];
+        // Codes of one length are consecutive from minCode, and a shorter prefix would have matched
+        // before; the index is checked all the same, the tables being read from untrusted bytes.
+        const int32_t index = table.firstValue[codeLength_] + code_ - table.minCode[codeLength_];
+        if (index < 0 || index >= int32_t(table.values.size())) return false;
+        const uint8_t symbol = table.values[size_t(index)];
         code_ = 0;
         codeLength_ = 0;
         return Symbol(symbol);
