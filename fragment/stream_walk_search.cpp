@@ -382,7 +382,7 @@ private:
         const bool any = Choose(alternatives, taken, false);
         cursor_ = std::move(current);
         Append(taken);
-        if (!any) return;
+        if (!any) return;  // no block can take its place: it stays, as a later doubt would leave it
         stack_.push_back(std::move(frame));
         frame = std::move(alternatives);
     }

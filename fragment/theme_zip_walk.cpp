@@ -45,8 +45,6 @@ bool ThemeZipWalk::EndHeader() {
     switch (part_) {
         case Part::Signature: {
             const uint32_t signature = LoadU32(h);
-            std::copy_n(h, 4, header_);
-            have_ = 4;
             if (signature == kLocalSignature) {
                 part_ = Part::Local;
                 need_ = kLocalBytes;
@@ -59,6 +57,7 @@ bool ThemeZipWalk::EndHeader() {
             } else {
                 return false;
             }
+            have_ = 4;  // the signature stays at the header's start, where the fields' offsets count from
             started_ = true;
             return true;
         }
