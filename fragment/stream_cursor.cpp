@@ -18,7 +18,10 @@ constexpr int32_t kMaxUnknownRun = 3;
 constexpr uint16_t kMaxUnknownLength = 1792;
 constexpr uint16_t kChartSubstream = 0x0020;  // the kind field of a chart's BOF
 constexpr int32_t kAligningRecords = 2;  // headers at the start of a block that must pass their rules
-constexpr int32_t kMaxImplausible = 2;   // records beyond those that may fail their rules in a strictly judged block
+// Records beyond those that may fail their rules in a strictly judged block, for each kImplausibleSpan
+// bytes fed: a large cluster holds several sheets' worth of records that real writers fill oddly.
+constexpr int32_t kMaxImplausible = 2;
+constexpr int64_t kImplausibleSpan = 4096;
 
 bool IsChartRecord(uint16_t type) { return (type & 0xFF00) == 0x1000; }
 
@@ -179,10 +182,13 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
         // Judged loosely, bytes are taken where the stream stands, not for the alignment their records
         // show: the block next on disk after a piece's last. Its first records are odd ones as well.
         if (fedHeaders_ <= kAligningRecords && (judging.strictOrder || judging.fromAnywhere)) return false;
-        // Records of one kind come in runs (fonts, formats, conditional formats): one that the rules
-        // find odd is usually followed by more, so they do not count as unknown. A block taken from
-        // anywhere may hold only a few.
-        if (judging.fromAnywhere && ++fedImplausible_ > kMaxImplausible) return false;
+        // Records of one kind come in runs (fonts, formats, column widths): one that the rules find odd
+        // is usually followed by more, so they do not count as unknown, and a run counts once. A block
+        // taken from anywhere may hold only a few.
+        const int64_t spans = 1 + std::max<int64_t>(recordPosition_ - feedStart_, 0) / kImplausibleSpan;
+        const bool newRun = type_ != lastImplausibleType_;
+        lastImplausibleType_ = type_;
+        if (judging.fromAnywhere && newRun && ++fedImplausible_ > kMaxImplausible * spans) return false;
     }
     if (known_) {
         ++fedKnown_;
@@ -288,6 +294,7 @@ StreamCursor::Result StreamCursor::Feed(std::span<const uint8_t> bytes, const Ju
     feedStart_ = position_;
     fedHeaders_ = 0;
     fedImplausible_ = 0;
+    lastImplausibleType_ = -1;
     stringsBeforeFeed_ = strings_.StringsEnded();
     strings_.MarkFeed();
     return FeedMore(bytes, judging);

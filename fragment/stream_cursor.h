@@ -153,6 +153,7 @@ private:
     int32_t fedHeaders_ = 0;
     uint32_t stringsBeforeFeed_ = 0;
     int32_t fedImplausible_ = 0;
+    int32_t lastImplausibleType_ = -1;  // of the last record fed that its rules found odd
     bool fedSheetStart_ = false;  // a new sheet began in the bytes fed: its cells are not the chain's
     int32_t fedStringsEnded_ = 0;
     int64_t stringBytes_ = 0;  // body bytes of the shared-string table walked

@@ -145,5 +145,43 @@ TEST(StreamCursor, ChartRecordsDoNotContinueTheGlobals) {
     }
 }
 
+// A block taken from anywhere may hold only a few records that their rules find odd: bytes of another
+// place read at a wrong alignment make many. A run of one type counts once (a writer fills all its
+// column records alike), and a large cluster may hold a few for each 4 KiB.
+TEST(StreamCursor, OddRecordsInABlockFromAnywhereCountByRunAndBySpan) {
+    using test::BiffBytes;
+    constexpr StreamCursor::Judging kAnywhere {true, nullptr, true};
+    const auto bof = [](uint16_t kind) { return BiffBytes().U16(0x0600).U16(kind).Zeros(12); };
+    const auto oddColumns = BiffBytes().Record(0x007D, BiffBytes().U16(0).U16(600).U16(2000).U16(15).U16(0).U16(0));
+    const auto oddGrid = BiffBytes().Record(0x0082, BiffBytes().U16(2));
+    const auto oddCentre = BiffBytes().Record(0x0083, BiffBytes().U16(2));
+    const auto oddHeight = BiffBytes().Record(0x0225, BiffBytes().U16(16).U16(255));
+    uint16_t row = 0;
+    const auto cells = [&row](size_t bytes) {
+        BiffBytes run;
+        while (run.Size() < bytes) run.Record(0x0201, BiffBytes().U16(row++).U16(0).U16(15));
+        return run;
+    };
+    struct Case {
+        const char* what;
+        size_t spread;  // cell bytes between the odd records
+        bool sameType;
+        bool passes;
+    };
+    for (const Case& c : {Case {"three odd types close together", 40, false, false},
+                          Case {"a run of one odd type", 40, true, true},
+                          Case {"three odd types 4 KiB apart", 4200, false, true}}) {
+        row = 0;
+        BiffBytes sheet;
+        sheet.Record(0x0809, bof(0x0005)).Record(0x000A, BiffBytes()).Record(0x0809, bof(0x0010));
+        StreamCursor cursor;
+        ASSERT_EQ(cursor.Feed(sheet.Bytes(), kLoose), StreamCursor::Result::Continues);
+        BiffBytes next = cells(40);
+        for (const BiffBytes* odd : {&oddGrid, &oddCentre, &oddHeight})
+            next.Append((c.sameType ? oddColumns : *odd).Bytes()).Append(cells(c.spread).Bytes());
+        EXPECT_EQ(cursor.Feed(next.Bytes(), kAnywhere) != StreamCursor::Result::Fails, c.passes) << c.what;
+    }
+}
+
 }  // namespace
 }  // namespace tabulon
