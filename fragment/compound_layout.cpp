@@ -35,6 +35,7 @@ bool ReadCompoundLayout(std::span<const uint8_t> header, CompoundLayout& out) {
     out.fatSectorCount = LoadU32(h + 44);
     out.firstDirectorySector = LoadU32(h + 48);
     out.miniStreamCutoff = LoadU32(h + 56);
+    out.firstMiniFatSector = LoadU32(h + 60);
     out.firstDifatSector = LoadU32(h + 68);
     out.difatSectorCount = LoadU32(h + 72);
     for (uint32_t i = 0; i < CompoundLayout::kHeaderFatEntries; ++i) out.headerFatSectors[i] = LoadU32(h + 76 + 4 * i);

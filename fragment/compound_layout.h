@@ -22,6 +22,7 @@ struct CompoundLayout {
     uint32_t fatSectorCount = 0;
     uint32_t firstDirectorySector = 0;
     uint32_t miniStreamCutoff = 4096;
+    uint32_t firstMiniFatSector = kCompoundEndOfChain;
     uint32_t firstDifatSector = kCompoundEndOfChain;
     uint32_t difatSectorCount = 0;
     std::array<uint32_t, kHeaderFatEntries> headerFatSectors {};  // the first 109 FAT sector numbers

@@ -8,6 +8,7 @@
 
 #include "fragment/allocation_sector.h"
 #include "fragment/block_source.h"
+#include "fragment/compound_layout.h"
 #include "fragment/search_context.h"
 #include "fragment/stream_cursor.h"
 
@@ -166,6 +167,7 @@ public:
         for (int32_t block : path_) Mark(block, 1);
         results_ = context.results.size();
         if (context.sizeLimit != 0) maxBlocks_ = size_t((context.sizeLimit + uint64_t(b_) - 1) / uint64_t(b_));
+        LearnContainerSectors();
     }
 
     void Run(StreamCursor cursor, StreamCursor::Result seeded) {
@@ -330,6 +332,107 @@ private:
         return FeedBlock(from, held_, judging, after, kMaxForeignSectors, following);
     }
 
+    // The document's own sectors that the header in the chain's first block names: the allocation
+    // table's, the short-stream table's first and the directory's first. Writers that grow the document as
+    // they write put them inside the stream's run; where a block holds no more than a sector or two, such
+    // a sector fills a block of its own, which the stream's bytes pass over.
+    void LearnContainerSectors() {
+        if (path_.empty() || b_ > kMaxSkippedSectors * int32_t(kCompoundSectorBytes)) return;
+        const auto first = blocks_.GetBlock(path_.front());
+        CompoundLayout layout;
+        if (first.size() < kCompoundSectorBytes || !ReadCompoundLayout(first.first(kCompoundSectorBytes), layout) ||
+            layout.sectorBytes != kCompoundSectorBytes)
+            return;
+        const uint32_t count = std::min<uint32_t>(layout.fatSectorCount, CompoundLayout::kHeaderFatEntries);
+        for (uint32_t i = 0; i < count; ++i) containerSectors_.emplace_back(layout.headerFatSectors[i], false);
+        containerSectors_.emplace_back(layout.firstMiniFatSector, false);
+        containerSectors_.emplace_back(layout.firstDifatSector, false);
+        containerSectors_.emplace_back(layout.firstDirectorySector, true);
+        std::sort(containerSectors_.begin(), containerSectors_.end());
+    }
+
+    // The kind of the document's own sector `sector`: 0 none the header names, 1 a table's, 2 the
+    // directory's first.
+    int ContainerSectorKind(uint64_t sector) const {
+        const auto it = std::lower_bound(containerSectors_.begin(), containerSectors_.end(), std::pair<uint32_t, bool>(uint32_t(sector), false));
+        if (sector >= kCompoundDifatSector || it == containerSectors_.end() || it->first != sector) return 0;
+        return it->second ? 2 : 1;
+    }
+
+    // Whether every sector of the file's cluster `cluster` is one of the document's own that the header
+    // names.
+    bool ContainerCluster(size_t cluster) const {
+        if (containerSectors_.empty() || cluster == 0) return false;
+        const uint64_t begin = uint64_t(cluster) * uint64_t(b_), end = begin + uint64_t(b_);
+        for (uint64_t offset = begin; offset < end; offset += kCompoundSectorBytes)
+            if (ContainerSectorKind(offset / kCompoundSectorBytes - 1) == 0) return false;
+        return true;
+    }
+
+    // Whether block `block` reads, sector by sector, as the document's own sectors of file cluster
+    // `cluster`: table sectors, and the directory's opening.
+    bool FitsContainerCluster(int32_t block, size_t cluster) {
+        const auto data = blocks_.GetBlock(block);
+        if (data.size() < size_t(b_)) return false;
+        for (size_t at = 0; at < size_t(b_); at += kCompoundSectorBytes) {
+            const auto sector = data.subspan(at, kCompoundSectorBytes);
+            const int kind = ContainerSectorKind((uint64_t(cluster) * uint64_t(b_) + at) / kCompoundSectorBytes - 1);
+            if (kind == 1 ? !LooksLikeAllocationSector(sector) : !IsDirectoryRun(sector, true)) return false;
+        }
+        return true;
+    }
+
+    // Takes block `block`, of the document's own sectors, into the chain as the file's next cluster; the
+    // stream's bytes go on in the block after it.
+    void TakeContainerBlock(int32_t block) {
+        Frame deferred;
+        deferred.deferred = true;
+        deferred.pathLength = path_.size();
+        deferred.cursor = cursor_;
+        deferred.taken = block;
+        stack_.push_back(std::move(deferred));
+        Append(block);
+    }
+
+    // Where the file's next cluster holds the document's own sectors and the block next on disk does not,
+    // the file's piece broke there: the candidates are the blocks that hold such sectors and whose next
+    // block on disk continues the stream; those whose cells go on nearest first, then those whose blocks
+    // after them go on furthest, then forward and nearest.
+    bool ChooseContainerBlock(Frame& frame) {
+        if (scans_ >= StreamWalkSearch::kMaxScans) return false;
+        ++scans_;
+        ++context_.steps;
+        const StreamCursor::Judging strict {true, &context_.table, true};
+        const int32_t count = blocks_.BlockCount();
+        for (int32_t i = 0; i + 1 < count; ++i) {
+            if (Used(i) || Used(i + 1)) continue;
+            if ((i & 1023) == 0 && context_.StopRequested()) return false;
+            if (!FitsContainerCluster(i, path_.size())) continue;
+            Candidate candidate;
+            candidate.block = i;
+            candidate.cursor = cursor_;
+            Candidate next;
+            next.block = i + 1;
+            const auto result = Try(cursor_, i + 1, strict, next.cursor);
+            if (result == StreamCursor::Result::Fails) continue;
+            candidate.cellDistance = CellDistance(next.cursor);
+            candidate.lookAhead = result == StreamCursor::Result::Ends ? StreamWalkSearch::kLookAheadBlocks : LookAhead(next);
+            frame.candidates.push_back(std::move(candidate));
+        }
+        if (frame.candidates.empty()) return false;
+        const int32_t last = path_.back();
+        std::stable_sort(frame.candidates.begin(), frame.candidates.end(), [last](const Candidate& a, const Candidate& b) {
+            if (a.cellDistance != b.cellDistance) return a.cellDistance < b.cellDistance;
+            if (a.lookAhead != b.lookAhead) return a.lookAhead > b.lookAhead;
+            const bool aForward = a.block > last, bForward = b.block > last;
+            if (aForward != bForward) return aForward;
+            return std::abs(int64_t(a.block) - last) < std::abs(int64_t(b.block) - last);
+        });
+        frame.pathLength = path_.size();
+        frame.lastBlock = last;
+        return true;
+    }
+
     // Follows the blocks after the chain on disk while they continue the stream. True with a choice point
     // in `frame` when the next piece must be chosen; false when the stream ended (found_) or nothing
     // continues it.
@@ -338,6 +441,13 @@ private:
         while (!context_.StopRequested()) {
             if (Full()) return false;
             const int32_t c = path_.back() + 1;
+            if (ContainerCluster(path_.size())) {
+                if (!Used(c) && FitsContainerCluster(c, path_.size())) {
+                    TakeContainerBlock(c);
+                    continue;
+                }
+                return ChooseContainerBlock(frame);
+            }
             StreamCursor after;
             StreamCursor::Result result = StreamCursor::Result::Fails;
             if (!Used(c)) result = Try(cursor_, c, natural, after);
@@ -605,6 +715,9 @@ private:
     std::vector<uint8_t> held_;  // a block kept while the one after it is read
     size_t deadEnd_ = 0;               // chain length at the latest dead end
     std::vector<int32_t> unlikely_;    // a whole stream that leaves too much of the file unexplained
+    // Where blocks are small, the document's own sectors the header names, sorted; true for the
+    // directory's first.
+    std::vector<std::pair<uint32_t, bool>> containerSectors_;
     Next next_ = Next::Advance;
     bool found_ = false;
     uint64_t scans_ = 0;

@@ -412,6 +412,40 @@ TEST(StreamWalkSearch, AStreamIsFollowedThroughTheTableSectorsInsideIt) {
                                       << truth[0].size() << " blocks";
 }
 
+// In blocks of one sector, each table sector inside the stream's run (this file has them at sectors 98
+// and 227, its header lists them) is a block of its own. The file keeps it in its place, whether the
+// piece goes on through it or a new piece starts with it.
+TEST(StreamWalkSearch, TableSectorsInsideTheStreamKeepTheirPlaceInBlocksOfOneSector) {
+    const std::string path = test::CorpusDir() + "/poi__FormulaEvalTestData.xls";
+    const auto file = test::ReadFileBytes(path);
+    if (file.empty()) GTEST_SKIP() << "corpus file missing: " << path;
+    const int32_t count = int32_t(file.size() / kCompoundSectorBytes);
+    for (const bool broken : {false, true}) {
+        // Pieces that begin with the table sectors' clusters (99 and 228), laid out last piece first.
+        MemoryBlockSource source(int32_t(kCompoundSectorBytes), 2 * count + 100);
+        const std::vector<int32_t> starts = broken ? std::vector<int32_t> {0, 99, 228} : std::vector<int32_t> {0};
+        std::vector<int32_t> truth(static_cast<size_t>(count));
+        int32_t next = 20;
+        for (size_t p = starts.size(); p-- > 0;) {
+            const int32_t from = starts[p], to = p + 1 < starts.size() ? starts[p + 1] : count;
+            for (int32_t k = from; k < to; ++k) truth[size_t(k)] = next + (k - from);
+            source.PutRun(next, std::span(file).subspan(size_t(from) * kCompoundSectorBytes, size_t(to - from) * kCompoundSectorBytes));
+            next += to - from + 7;
+        }
+        WorkbookStreamSeed seed;
+        ASSERT_TRUE(FindWorkbookStreamSeed(source, truth[0], 1, seed));
+        SearchContext context(source, ShippedTable());
+        context.sizeLimit = file.size();
+        StreamWalkSearch::Run(context, seed.chain.blocks, std::span(seed.data.data(), size_t(seed.length)));
+        ASSERT_EQ(context.results.size(), 1u) << broken;
+        const auto& found = context.results[0];
+        ASSERT_GT(found.size(), 230u) << broken;
+        const auto [wrong, unused] = std::mismatch(found.begin(), found.end() - 2, truth.begin());
+        EXPECT_EQ(wrong, found.end() - 2) << (broken ? "broken at the table sectors" : "in one piece") << ": block "
+                                          << (wrong - found.begin()) << " of " << found.size();
+    }
+}
+
 // Length of the workbook stream of a python3-xlwt file, read through to its last EOF.
 int64_t XlwtStreamLength(const std::vector<uint8_t>& file) {
     StreamCursor whole;
