@@ -416,7 +416,7 @@ private:
             const auto result = Try(cursor_, i + 1, strict, next.cursor);
             if (result == StreamCursor::Result::Fails) continue;
             candidate.cellDistance = CellDistance(next.cursor);
-            candidate.lookAhead = result == StreamCursor::Result::Ends ? StreamWalkSearch::kLookAheadBlocks : LookAhead(next);
+            candidate.lookAhead = result == StreamCursor::Result::Ends ? lookAheadBlocks_ : LookAhead(next);
             frame.candidates.push_back(std::move(candidate));
         }
         if (frame.candidates.empty()) return false;
@@ -515,7 +515,7 @@ private:
         const StreamCursor::Judging natural {true, nullptr};
         StreamCursor cursor = candidate.cursor;
         int32_t passed = 0;
-        for (int32_t k = 1; k <= StreamWalkSearch::kLookAheadBlocks; ++k) {
+        for (int32_t k = 1; k <= lookAheadBlocks_; ++k) {
             const int32_t block = candidate.block + k;
             if (Used(block)) break;
             StreamCursor after;
@@ -523,7 +523,7 @@ private:
             if (result == StreamCursor::Result::Fails) break;
             ++passed;
             if (result == StreamCursor::Result::Ends) {
-                passed = StreamWalkSearch::kLookAheadBlocks;
+                passed = lookAheadBlocks_;
                 break;
             }
             cursor = std::move(after);
@@ -656,7 +656,7 @@ private:
         if (frame.candidates.empty()) return false;
         for (Candidate& candidate : frame.candidates) {
             candidate.cellDistance = candidate.across ? candidate.acrossDistance : CellDistance(candidate.cursor);
-            candidate.lookAhead = candidate.ends ? StreamWalkSearch::kLookAheadBlocks : LookAhead(candidate);
+            candidate.lookAhead = candidate.ends ? lookAheadBlocks_ : LookAhead(candidate);
         }
         NumberRuns(frame.candidates);
         // A string table's own next bytes end about as many strings per block as its bytes so far did;
@@ -718,6 +718,10 @@ private:
     // Where blocks are small, the document's own sectors the header names, sorted; true for the
     // directory's first.
     std::vector<std::pair<uint32_t, bool>> containerSectors_;
+    // Blocks after a candidate on disk tried to rank it: where blocks are small, enough to cover
+    // kLookAheadBytes, as small blocks show little each and pieces run over more of them.
+    const int32_t lookAheadBlocks_ = std::max<int32_t>(StreamWalkSearch::kLookAheadBlocks,
+                                                       int32_t(StreamWalkSearch::kLookAheadBytes / std::max(b_, 1)));
     Next next_ = Next::Advance;
     bool found_ = false;
     uint64_t scans_ = 0;

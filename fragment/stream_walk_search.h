@@ -20,6 +20,7 @@ struct SearchContext;
 class StreamWalkSearch {
 public:
     static constexpr int32_t kLookAheadBlocks = 8;  // next blocks on disk tried to rank a piece's start
+    static constexpr int32_t kLookAheadBytes = 32768;  // and at least as many bytes
     static constexpr uint64_t kMaxScans = 3000;     // passes over all blocks one search may make
     static constexpr size_t kMaxResults = 1;        // candidates one search reports
     // How far back from a dead end a block taken without a choice is doubted, in blocks.
