@@ -354,8 +354,10 @@ private:
     // The kind of the document's own sector `sector`: 0 none the header names, 1 a table's, 2 the
     // directory's first.
     int ContainerSectorKind(uint64_t sector) const {
-        const auto it = std::lower_bound(containerSectors_.begin(), containerSectors_.end(), std::pair<uint32_t, bool>(uint32_t(sector), false));
-        if (sector >= kCompoundDifatSector || it == containerSectors_.end() || it->first != sector) return 0;
+        if (sector >= kCompoundDifatSector) return 0;
+        const std::pair<uint32_t, bool> key(uint32_t(sector), false);
+        const auto it = std::lower_bound(containerSectors_.begin(), containerSectors_.end(), key);
+        if (it == containerSectors_.end() || it->first != sector) return 0;
         return it->second ? 2 : 1;
     }
 
@@ -377,7 +379,7 @@ private:
         for (size_t at = 0; at < size_t(b_); at += kCompoundSectorBytes) {
             const auto sector = data.subspan(at, kCompoundSectorBytes);
             const int kind = ContainerSectorKind((uint64_t(cluster) * uint64_t(b_) + at) / kCompoundSectorBytes - 1);
-            if (kind == 1 ? !LooksLikeAllocationSector(sector) : !IsDirectoryRun(sector, true)) return false;
+            if (kind == 0 || (kind == 1 ? !LooksLikeAllocationSector(sector) : !IsDirectoryRun(sector, true))) return false;
         }
         return true;
     }

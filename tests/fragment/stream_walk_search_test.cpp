@@ -429,7 +429,8 @@ TEST(StreamWalkSearch, TableSectorsInsideTheStreamKeepTheirPlaceInBlocksOfOneSec
         for (size_t p = starts.size(); p-- > 0;) {
             const int32_t from = starts[p], to = p + 1 < starts.size() ? starts[p + 1] : count;
             for (int32_t k = from; k < to; ++k) truth[size_t(k)] = next + (k - from);
-            source.PutRun(next, std::span(file).subspan(size_t(from) * kCompoundSectorBytes, size_t(to - from) * kCompoundSectorBytes));
+            const auto piece = std::span(file).subspan(size_t(from) * kCompoundSectorBytes, size_t(to - from) * kCompoundSectorBytes);
+            source.PutRun(next, piece);
             next += to - from + 7;
         }
         WorkbookStreamSeed seed;
