@@ -66,6 +66,14 @@ struct Frame {
     int32_t taken = -1;       // deferred: the block taken, not to be tried again
 };
 
+// Allocation usually goes on forward from where the last piece ended: whether block `a` comes before block
+// `b` as the next piece after block `last`.
+bool NearerOnDisk(int32_t a, int32_t b, int32_t last) {
+    const bool aForward = a > last, bForward = b > last;
+    if (aForward != bForward) return aForward;
+    return std::abs(int64_t(a) - last) < std::abs(int64_t(b) - last);
+}
+
 bool HoldsAllocationSector(std::span<const uint8_t> block) {
     for (size_t at = 0; at + kCompoundSectorBytes <= block.size(); at += kCompoundSectorBytes)
         if (LooksLikeAllocationSector(block.subspan(at, kCompoundSectorBytes))) return true;
@@ -426,9 +434,7 @@ private:
         std::stable_sort(frame.candidates.begin(), frame.candidates.end(), [last](const Candidate& a, const Candidate& b) {
             if (a.cellDistance != b.cellDistance) return a.cellDistance < b.cellDistance;
             if (a.lookAhead != b.lookAhead) return a.lookAhead > b.lookAhead;
-            const bool aForward = a.block > last, bForward = b.block > last;
-            if (aForward != bForward) return aForward;
-            return std::abs(int64_t(a.block) - last) < std::abs(int64_t(b.block) - last);
+            return NearerOnDisk(a.block, b.block, last);
         });
         frame.pathLength = path_.size();
         frame.lastBlock = last;
@@ -696,10 +702,7 @@ private:
             // file, which the earlier one opens. A later one fits as well where the stream repeats itself
             // (runs of like records), and taking it would leave the blocks before it out.
             if (a.run == b.run) return a.block < b.block;
-            // Allocation usually goes on forward from where the last piece ended.
-            const bool aForward = a.block > last, bForward = b.block > last;
-            if (aForward != bForward) return aForward;
-            return std::abs(int64_t(a.block) - last) < std::abs(int64_t(b.block) - last);
+            return NearerOnDisk(a.block, b.block, last);
         });
         frame.pathLength = path_.size();
         frame.lastBlock = path_.back();
