@@ -392,9 +392,9 @@ private:
         return true;
     }
 
-    // Takes block `block`, of the document's own sectors, into the chain as the file's next cluster; the
-    // stream's bytes go on in the block after it.
-    void TakeContainerBlock(int32_t block) {
+    // Takes block `block`, next on disk, into the chain without a choice; the frame kept lets a later
+    // dead end doubt it.
+    void TakeNextOnDisk(int32_t block) {
         Frame deferred;
         deferred.deferred = true;
         deferred.pathLength = path_.size();
@@ -450,8 +450,9 @@ private:
             if (Full()) return false;
             const int32_t c = path_.back() + 1;
             if (ContainerCluster(path_.size())) {
+                // The document's own sectors: the stream's bytes go on in the block after it.
                 if (!Used(c) && FitsContainerCluster(c, path_.size())) {
-                    TakeContainerBlock(c);
+                    TakeNextOnDisk(c);
                     continue;
                 }
                 return ChooseContainerBlock(frame);
@@ -464,13 +465,7 @@ private:
                 DoubtOrderBreak(frame);
                 return true;
             }
-            Frame deferred;
-            deferred.deferred = true;
-            deferred.pathLength = path_.size();
-            deferred.cursor = cursor_;
-            deferred.taken = c;
-            stack_.push_back(std::move(deferred));
-            Append(c);
+            TakeNextOnDisk(c);
             cursor_ = std::move(after);
             if (result == StreamCursor::Result::Ends) {
                 found_ = true;
