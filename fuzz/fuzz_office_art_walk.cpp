@@ -6,6 +6,7 @@
 #include <span>
 
 #include "fragment/office_art_walk.h"
+#include "record_walk_fuzzing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
@@ -16,11 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::span<const uint8_t> part(data + at, std::min(piece, size - at));
         if (part[0] == 0x3C) walk.StartRecord(0x003C);
         if (part[0] == 0xEC) walk.StartRecord(0x00EC);
-        const bool active = walk.Active();
-        const bool sound = walk.Feed(part);
-        if (!active && (!sound || walk.Active())) __builtin_trap();
-        if (!sound && walk.Active()) __builtin_trap();
-        (void)walk.JudgesWithin(piece);
+        FeedRecordWalk(walk, part, piece);
     }
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <span>
 
 #include "fragment/theme_zip_walk.h"
+#include "record_walk_fuzzing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 3) return 0;
@@ -15,11 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     walk.StartRecord(0x0896, length);
     for (size_t at = 3; at < size; at += piece) {
         const std::span<const uint8_t> part(data + at, std::min(piece, size - at));
-        const bool active = walk.Active();
-        const bool sound = walk.Feed(part);
-        if (!active && (!sound || walk.Active())) __builtin_trap();
-        if (!sound && walk.Active()) __builtin_trap();
-        (void)walk.JudgesWithin(piece);
+        FeedRecordWalk(walk, part, piece);
     }
     return 0;
 }
