@@ -67,6 +67,7 @@ int RunMode(const std::string& image, const std::string& manifestPath, bool inMe
 
     int files = 0, whole = 0;
     double total = 0;
+    const uint64_t readsBefore = context.FragmentBlocks().BlockReads();
     size_t candidates = 0;
     for (const auto& entry : manifest["files"]) {
         if (entry["role"] != "workbook" || !entry.value("deleted", false)) continue;
@@ -114,9 +115,10 @@ int RunMode(const std::string& image, const std::string& manifestPath, bool inMe
     }
     rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
-    fmt::print("{}: {} files, {} whole, {} candidates, {:.3f} s per file, peak memory {} MiB\n",
+    fmt::print("{}: {} files, {} whole, {} candidates, {:.3f} s per file, {:.0f} reads of the source per file, "
+               "peak memory {} MiB\n",
                inMemory ? "memory" : "direct", files, whole, candidates, files ? total / files : 0.0,
-               usage.ru_maxrss / 1024);
+               files ? double(context.FragmentBlocks().BlockReads() - readsBefore) / files : 0.0, usage.ru_maxrss / 1024);
     return 0;
 }
 

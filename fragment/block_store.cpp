@@ -14,6 +14,11 @@ namespace {
 constexpr uint32_t kFat12MaxClusters = 4085;
 // Memory mode reads runs of free blocks in windows of about this many bytes.
 constexpr size_t kMemoryReadWindow = 1 << 20;
+// Direct mode reads ahead at most this much, from two blocks on, doubling while requests go forward.
+constexpr uint32_t kMaxReadAheadSectors = (1 << 20) / 512;
+// A request counts as going forward when it lies at most this many blocks after the one before: a scan
+// passes over blocks of live files and blocks it has taken.
+constexpr int32_t kMaxForwardGap = 64;
 // The neighbours of a block on disk pass over a run of at most this many blocks that live files own.
 constexpr int32_t kMaxOwnedRun = 64;
 
@@ -52,6 +57,11 @@ void BlockStore::Clear() {
     blockData_.shrink_to_fit();
     readBuffer_.clear();
     readBuffer_.shrink_to_fit();
+    window_.clear();
+    window_.shrink_to_fit();
+    windowSectors_ = 0;
+    lastRequest_ = -1;
+    inOrderRequests_ = 0;
     examined_.clear();
     examined_.shrink_to_fit();
     filler_.clear();
@@ -289,6 +299,46 @@ int32_t BlockStore::BlockAtSector(uint32_t sector) const {
     return index < uint64_t(blockCount_) ? int32_t(index) : -1;
 }
 
+// Reads block `index` (first sector `sector`, within the source) and the sector after it into readBuffer_.
+// The sector after the block lets record tests near its end look ahead; the last block of the source has
+// none, so its look-ahead reads as zeros.
+bool BlockStore::ReadDirect(int32_t index, uint64_t sector) {
+    const uint64_t sectors = reader_.SectorCount();
+    const auto spb = uint64_t(sectorsPerBlock_);
+    const uint64_t wanted = std::min(spb + 1, sectors - sector);
+    const bool forward = lastRequest_ >= 0 && index > lastRequest_ && index - lastRequest_ <= kMaxForwardGap;
+    inOrderRequests_ = forward ? inOrderRequests_ + 1 : 0;
+    lastRequest_ = index;
+    const auto copyOut = [&](const uint8_t* from) {
+        std::copy_n(from, size_t(wanted) * 512, readBuffer_.begin());
+        std::fill(readBuffer_.begin() + ptrdiff_t(wanted * 512), readBuffer_.end(), 0);
+    };
+    if (sector >= windowFirst_ && sector + wanted <= windowFirst_ + windowSectors_) {
+        copyOut(window_.data() + (sector - windowFirst_) * 512);
+        return true;
+    }
+    if (inOrderRequests_ >= 2) {
+        // Two blocks' worth after two forward requests, doubling with each further one.
+        const uint32_t doublings = std::min<uint32_t>(inOrderRequests_ - 2, 16);
+        const uint64_t ahead = std::min<uint64_t>({uint64_t(kMaxReadAheadSectors), (2 * spb) << doublings, sectors - sector});
+        if (ahead >= wanted) {
+            window_.resize(size_t(ahead) * 512);
+            ++blockReads_;
+            if (reader_.ReadSectors(window_.data(), uint32_t(ahead * 512), uint32_t(sector))) {
+                windowFirst_ = sector;
+                windowSectors_ = uint32_t(ahead);
+                copyOut(window_.data());
+                return true;
+            }
+            windowSectors_ = 0;
+        }
+    }
+    ++blockReads_;
+    if (wanted == spb + 1 && reader_.ReadSectors(readBuffer_.data(), uint32_t((spb + 1) * 512), uint32_t(sector))) return true;
+    std::fill(readBuffer_.begin() + ptrdiff_t(spb * 512), readBuffer_.end(), 0);
+    return reader_.ReadSectors(readBuffer_.data(), uint32_t(spb * 512), uint32_t(sector));
+}
+
 std::span<const uint8_t> BlockStore::GetBlock(int32_t index) {
     if (index < 2 || index >= blockCount_) return {};
     const size_t b = size_t(sectorsPerBlock_) * 512;
@@ -300,17 +350,9 @@ std::span<const uint8_t> BlockStore::GetBlock(int32_t index) {
     if (Bit(examined_, index) && Bit(filler_, index)) return {};
     if (IsAllocated(index)) return {};
     const uint64_t sector = SectorOfBlock(index);
-    const uint64_t sectors = reader_.SectorCount();
-    if (sector + uint64_t(sectorsPerBlock_) > sectors) return {};
-    ++blockReads_;
-    size_t length = b + 512;
-    // The sector after the block lets record tests near its end look ahead; the last block of the
-    // source has none, so its look-ahead reads as zeros.
-    if (sector + uint64_t(sectorsPerBlock_) + 1 > sectors ||
-        !reader_.ReadSectors(readBuffer_.data(), uint32_t(b + 512), uint32_t(sector))) {
-        std::fill(readBuffer_.begin() + ptrdiff_t(b), readBuffer_.end(), 0);
-        if (!reader_.ReadSectors(readBuffer_.data(), uint32_t(b), uint32_t(sector))) return {};
-    }
+    if (sector + uint64_t(sectorsPerBlock_) > reader_.SectorCount()) return {};
+    if (!ReadDirect(index, sector)) return {};
+    const size_t length = b + 512;
     if (!Bit(examined_, index)) {
         SetBit(examined_, index);
         if (IsFiller(readBuffer_.data())) {

@@ -6,6 +6,8 @@
 //
 // In memory mode every offered block is read once, at preparation; in direct mode each request reads
 // the block from the source again, and filler blocks are remembered so that they are read only once.
+// A search's scans request the blocks in disk order: direct mode then reads ahead in growing windows,
+// so that a scan costs a few large reads instead of one per block.
 // The store is built by the first fragment scan after a load and kept until the next load.
 
 #include <array>
@@ -70,7 +72,8 @@ public:
     // (allocation tables, directory, summary streams), written with the rest of the file and mostly
     // lying right after it.
     void ExtendToSize(std::vector<int32_t>& blocks, uint64_t size) const;
-    // Reads of the source made by GetBlock since preparation, for callers that watch the cost.
+    // Reads of the source made by GetBlock since preparation, for callers that watch the cost; one read
+    // ahead counts once.
     uint64_t BlockReads() const { return blockReads_; }
 
 private:
@@ -78,6 +81,7 @@ private:
     PrepareResult AlignGrid(const BlockStoreLayout& layout);
     PrepareResult ReadIntoMemory(ScanProgress* progress);
     bool IsFiller(const uint8_t* data) const;
+    bool ReadDirect(int32_t index, uint64_t sector);
 
     SectorReader reader_;
     int32_t blockCount_ = 0;
@@ -93,6 +97,12 @@ private:
     // Direct mode.
     std::vector<uint8_t> readBuffer_;  // B + 512 bytes: the block and the sector after it
     std::vector<uint64_t> examined_;
+    // Sectors read ahead: window_ holds windowSectors_ sectors from windowFirst_.
+    std::vector<uint8_t> window_;
+    uint64_t windowFirst_ = 0;
+    uint32_t windowSectors_ = 0;
+    int32_t lastRequest_ = -1;     // the block read last
+    uint32_t inOrderRequests_ = 0;  // requests in a row that went forward by a little
 
     // Free blocks of one byte value throughout, and which of them hold 0xFF (the others hold zeros).
     std::vector<uint64_t> filler_, erased_;

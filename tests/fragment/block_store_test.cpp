@@ -229,6 +229,44 @@ TEST(BlockStore, WithoutAFileSystemTheGridFollowsTheWorkbooksFoundByContent) {
     EXPECT_TRUE(store.Empty());
 }
 
+// Direct mode reads ahead while requests go forward. Whatever the order of requests (a scan in disk
+// order, backward steps, jumps, a scan that runs into the source's end), each block comes back as the
+// source holds it, with the sector after it, or zeros after the source's last block; and a scan in
+// order takes far fewer reads than it has blocks.
+TEST(BlockStore, DirectReadsGiveTheSourceBytesInAnyOrder) {
+    test::TempDir temp;
+    const std::string path = temp.File("raw.img");
+    const Bytes bytes = PatternBytes(512 * 2000, 7);  // the last block ends the source
+    ASSERT_TRUE(test::WriteFileBytes(path, bytes));
+    BlockStoreLayout layout;
+    layout.sourceName = path;
+    layout.blockSectors = 4;
+    BlockStore store;
+    ASSERT_EQ(store.Prepare(layout, nullptr), BlockStore::PrepareResult::Ready);
+    const size_t b = 4 * 512;
+    const int32_t last = store.BlockCount() - 1;
+    ASSERT_EQ(last, 2 + 2000 / 4 - 1);
+    const auto expectBlock = [&](int32_t index) {
+        const auto data = store.GetBlock(index);
+        ASSERT_EQ(data.size(), b + 512) << "block " << index;
+        const size_t at = size_t(store.SectorOfBlock(index)) * 512;
+        for (size_t i = 0; i < b + 512; ++i) {
+            const uint8_t expected = at + i < bytes.size() ? bytes[at + i] : 0;
+            ASSERT_EQ(data[i], expected) << "block " << index << " byte " << i;
+        }
+    };
+    const uint64_t before = store.BlockReads();
+    for (int32_t i = 2; i <= last; ++i) expectBlock(i);
+    const uint64_t scanReads = store.BlockReads() - before;
+    EXPECT_LT(scanReads, uint64_t(last - 1) / 8) << "a scan in order reads ahead";
+    std::vector<int32_t> order;
+    for (int32_t i = last; i >= 2; i -= 37) order.push_back(i);  // backward
+    for (int32_t i : {5, 6, 7, 300, 9, 301, 302, 303, 304, 400, 401, 402, 403, 200, 2}) order.push_back(i);
+    for (int32_t i = last - 20; i <= last; i += 3) order.push_back(i);  // forward with gaps, to the end
+    for (int32_t i = 2; i <= last; i += 60) order.push_back(i);        // gaps too wide to read ahead
+    for (const int32_t i : order) expectBlock(i);
+}
+
 TEST(BlockStore, AStopDuringPreparationLeavesNoBlocks) {
     test::TempDir temp;
     const std::string path = temp.File("raw.img");
