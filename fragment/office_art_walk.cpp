@@ -21,6 +21,12 @@ constexpr uint16_t kJpegRgb = 0xF01D, kJpegCmyk = 0xF02A, kPng = 0xF01E;
 // The picture records' instances that keep two identifiers before the picture instead of one.
 constexpr uint16_t kTwoIds[] = {0x46B, 0x6E3, 0x6E5, 0x6E1};
 constexpr uint64_t kIdBytes = 16;
+// The drawing group's table of shape-identifier clusters: spidMax, the entry count plus one, the shapes
+// and drawings saved; then per cluster the drawing that owns it and the shape identifiers it has used, at
+// most the 1024 of a cluster. A drawing is one sheet's: its number stays below the sheet limit.
+constexpr uint16_t kClusterTable = 0xF006;
+constexpr uint64_t kClusterTableHeader = 16, kClusterEntry = 8;
+constexpr uint32_t kShapesPerCluster = 1024, kMaxDrawing = 0xFFFF;
 
 }  // namespace
 
@@ -43,6 +49,10 @@ bool OfficeArtWalk::JudgesWithin(uint64_t bytes) const {
     // An entry's fields: the picture record's header follows its name's length, two bytes and the name
     // (which is usually empty).
     if (nameLengthDue_) return skip_ + 3 + sizeof header_ <= bytes;
+    // The cluster table's entries are checked as they come, but a stretch of it does not count as judged:
+    // its entries are mostly zeros, like blocks of empty space that are not offered. The header after it
+    // does.
+    if (tableLeft_ > 0) return tableLeft_ + sizeof header_ <= bytes;
     if (pictureLeft_ == 0) return skip_ + sizeof header_ <= bytes;
     // Inside a picture: judged where its check judges, and where the header after it falls due.
     if (skip_ >= bytes) return false;
@@ -58,6 +68,12 @@ void OfficeArtWalk::StartBody(uint16_t versionAndInstance, uint16_t type, uint64
         containerEnds_[depth_++] = offset_ + length;
         skip_ = kNameLengthAt;
         nameLengthDue_ = true;
+        return;
+    }
+    if (type == kClusterTable && length >= kClusterTableHeader && (length - kClusterTableHeader) % kClusterEntry == 0) {
+        tableLeft_ = length;
+        tableHeaderDone_ = false;
+        unitHave_ = 0;
         return;
     }
     const uint16_t instance = versionAndInstance >> 4;
@@ -92,6 +108,14 @@ bool OfficeArtWalk::Feed(std::span<const uint8_t> bytes) {
             ++offset_;
             skip_ = std::min<uint64_t>(2 + uint64_t(bytes[0]), end > offset_ ? end - offset_ : 0);
             bytes = bytes.subspan(1);
+            CloseEnded();
+            continue;
+        }
+        if (tableLeft_ > 0) {
+            if (!FeedClusterTable(bytes)) {
+                active_ = false;
+                return false;
+            }
             CloseEnded();
             continue;
         }
@@ -141,9 +165,32 @@ bool OfficeArtWalk::Feed(std::span<const uint8_t> bytes) {
     return true;
 }
 
+// Takes the cluster table's next bytes, up to its end: its header must announce as many entries as its
+// length holds, and each entry must name a drawing and a shape count that can be.
+bool OfficeArtWalk::FeedClusterTable(std::span<const uint8_t>& bytes) {
+    while (!bytes.empty() && tableLeft_ > 0) {
+        const size_t unit = size_t(tableHeaderDone_ ? kClusterEntry : kClusterTableHeader);
+        const size_t take = std::min<size_t>(unit - unitHave_, bytes.size());
+        std::copy_n(bytes.begin(), take, unit_.begin() + unitHave_);
+        unitHave_ = uint8_t(unitHave_ + take);
+        offset_ += take;
+        tableLeft_ -= take;
+        bytes = bytes.subspan(take);
+        if (unitHave_ < unit) break;
+        unitHave_ = 0;
+        if (!tableHeaderDone_) {
+            tableHeaderDone_ = true;
+            if (uint64_t(LoadU32(unit_.data() + 4)) != tableLeft_ / kClusterEntry + 1) return false;
+            continue;
+        }
+        if (LoadU32(unit_.data()) > kMaxDrawing || LoadU32(unit_.data() + 4) > kShapesPerCluster) return false;
+    }
+    return true;
+}
+
 // Closes the containers whose bytes are all fed; the walk ends with the group's own container.
 void OfficeArtWalk::CloseEnded() {
-    if (skip_ > 0 || have_ > 0 || nameLengthDue_ || pictureLeft_ > 0) return;
+    if (skip_ > 0 || have_ > 0 || nameLengthDue_ || pictureLeft_ > 0 || tableLeft_ > 0) return;
     while (depth_ > 0 && offset_ >= containerEnds_[depth_ - 1]) --depth_;
     if (depth_ == 0 && offset_ > 0) active_ = false;
 }

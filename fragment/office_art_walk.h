@@ -5,6 +5,8 @@
 // each record header stands where the one before ends: bytes that put no sound header there are not the
 // stream's. The pictures (tens of kilobytes of image data) sit in the entries of the group's picture
 // store, each after the entry's own fields; JPEG and PNG pictures are judged byte by byte, the others not.
+// The group's table of shape-identifier clusters (a header, then a drawing and a shape count for each
+// cluster) is judged entry by entry.
 
 #include <array>
 #include <cstdint>
@@ -31,6 +33,7 @@ public:
 private:
     void CloseEnded();
     void StartBody(uint16_t versionAndInstance, uint16_t type, uint64_t length);
+    bool FeedClusterTable(std::span<const uint8_t>& bytes);
 
     bool active_ = false;
     uint64_t offset_ = 0;  // bytes of the drawing group fed
@@ -45,6 +48,10 @@ private:
     bool nameLengthDue_ = false;  // the next byte is a picture-store entry's name length
     uint64_t pictureLeft_ = 0;    // bytes of a JPEG or PNG picture after skip_
     bool png_ = false;            // which of the two
+    uint64_t tableLeft_ = 0;   // bytes of the cluster table still to check
+    bool tableHeaderDone_ = false;
+    std::array<uint8_t, 16> unit_ {};  // the table's header, or one entry, as far as fed
+    uint8_t unitHave_ = 0;
     JpegScanCheck jpeg_;
     PngChunkCheck pngCheck_;
 };

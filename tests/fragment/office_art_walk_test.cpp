@@ -21,10 +21,26 @@ BiffBytes Header(uint16_t versionAndInstance, uint16_t type, uint32_t length) {
     return BiffBytes().U16(versionAndInstance).U16(type).U32(length);
 }
 
-// A drawing group as writers store it: the group's container with a group atom and a store container
+struct ClusterEntry {
+    uint32_t drawing, shapes;
+};
+
+// The group's table of shape-identifier clusters: its header (the entry count plus one in its second
+// field) and the entries, as a record.
+BiffBytes ClusterTable(const std::vector<ClusterEntry>& entries, uint32_t countField) {
+    BiffBytes table = Header(0x0000, 0xF006, uint32_t(16 + 8 * entries.size()));
+    table.U32(uint32_t(1024 * (entries.size() + 1))).U32(countField).U32(7).U32(2);
+    for (const ClusterEntry& entry : entries) table.U32(entry.drawing).U32(entry.shapes);
+    return table;
+}
+
+const std::vector<ClusterEntry> kSoundClusters = {{1, 3}, {2, 1024}, {0, 0}, {2, 4}};
+
+// A drawing group as writers store it: the group's container with a cluster table and a store container
 // of three picture entries, each an atom of 36 bytes of its own fields and a metafile picture's record
 // (whose bytes no check follows), holding 17 bytes of identifier and header and `picture` bytes.
-std::vector<uint8_t> DrawingGroup(uint32_t picture, uint16_t secondEntryType = 0xF007, uint32_t secondExtra = 0) {
+std::vector<uint8_t> DrawingGroup(uint32_t picture, uint16_t secondEntryType = 0xF007, uint32_t secondExtra = 0,
+                                  const BiffBytes& atom = ClusterTable(kSoundClusters, 5)) {
     BiffBytes store;
     for (int i = 0; i < 3; ++i) {
         BiffBytes entry = Header(0x0062, i == 1 ? secondEntryType : 0xF007, 36 + 8 + 17 + picture + (i == 1 ? secondExtra : 0));
@@ -32,7 +48,6 @@ std::vector<uint8_t> DrawingGroup(uint32_t picture, uint16_t secondEntryType = 0
         for (uint32_t k = 0; k < picture; ++k) entry.U8(uint8_t(k * 7 + i));
         store.Append(entry.Bytes());
     }
-    BiffBytes atom = Header(0x0000, 0xF006, 16).Zeros(16);
     BiffBytes group = Header(0x000F, 0xF000, uint32_t(atom.Size() + 8 + store.Size()));
     group.Append(atom.Bytes()).Append(Header(0x003F, 0xF001, uint32_t(store.Size())).Bytes()).Append(store.Bytes());
     return group.Bytes();
@@ -64,6 +79,9 @@ TEST(OfficeArtWalk, AHeaderOutOfPlaceIsRefused) {
         {"sound", DrawingGroup(300), true},
         {"a type that is no drawing record's", DrawingGroup(300, 0x1234), false},
         {"a length past its container's end", DrawingGroup(300, 0xF007, 100000), false},
+        {"a cluster table whose count disagrees with its length", DrawingGroup(300, 0xF007, 0, ClusterTable(kSoundClusters, 4)), false},
+        {"a cluster with more shapes than identifiers", DrawingGroup(300, 0xF007, 0, ClusterTable({{1, 3}, {2, 1025}}, 3)), false},
+        {"a cluster of a drawing past the sheet limit", DrawingGroup(300, 0xF007, 0, ClusterTable({{0x10000, 3}}, 2)), false},
     };
     for (const Case& c : cases) {
         OfficeArtWalk walk;
@@ -85,10 +103,17 @@ TEST(OfficeArtWalk, KnowsWhereTheNextHeaderIsDue) {
     // The next header is checked once its 8 bytes are in.
     EXPECT_FALSE(walk.JudgesWithin(7));
     EXPECT_TRUE(walk.JudgesWithin(8));
+    // Inside the cluster table its entries are checked, but a stretch of mostly zeros does not count
+    // as judged; the header after it does.
+    const size_t table = 8 + 8 + 16 + 8 * kSoundClusters.size();
+    ASSERT_TRUE(walk.Feed(std::span(group).subspan(8, 8 + 20)));
+    EXPECT_FALSE(walk.JudgesWithin(table - 36));
+    EXPECT_FALSE(walk.JudgesWithin(table - 36 + 7));
+    EXPECT_TRUE(walk.JudgesWithin(table - 36 + 8));
     // 100 bytes into the first entry's body: 39 bytes into its picture, 961 bytes before the next entry's
     // header.
-    const size_t firstEntryBody = 8 + 24 + 8 + 8;
-    ASSERT_TRUE(walk.Feed(std::span(group).subspan(8, firstEntryBody - 8 + 100)));
+    const size_t firstEntryBody = table + 8 + 8;
+    ASSERT_TRUE(walk.Feed(std::span(group).subspan(36, firstEntryBody - 36 + 100)));
     EXPECT_FALSE(walk.JudgesWithin(500));
     EXPECT_FALSE(walk.JudgesWithin(968));
     EXPECT_TRUE(walk.JudgesWithin(969));
