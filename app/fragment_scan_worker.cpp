@@ -119,22 +119,26 @@ private:
         return FragmentScanOutcome::NoBlocks;
     }
 
-    // One folder named after the scanned file; candidate n holds the sectors of its blocks in order.
-    void AddCandidates(std::vector<std::vector<int32_t>>& results) {
+    // One folder named after the scanned file; candidate n holds the sectors of its blocks in order. Each
+    // result is completed to the file's size; where two blocks tie in its container's tail, the other
+    // completion follows it as a candidate of its own.
+    void AddCandidates(const std::vector<std::vector<int32_t>>& results) {
         auto folder = std::make_unique<ResultNode>(ResultNodeKind::Folder, job_.baseName);
         folder->flags = ResultNodeFlags::FragmentResult;
         const int32_t perBlock = store_.SectorsPerBlock();
-        for (size_t n = 0; n < results.size(); ++n) {
-            CompleteFragmentResult(store_, results[n], job_.sizeLimit);
-            auto file = std::make_unique<ResultNode>(ResultNodeKind::File, CandidateName(job_.baseName, n + 1));
-            file->flags = ResultNodeFlags::FragmentResult;
-            file->sectors.reserve(results[n].size() * size_t(perBlock));
-            for (int32_t block : results[n]) {
-                const uint64_t first = store_.SectorOfBlock(block);
-                for (int32_t j = 0; j < perBlock && first + uint64_t(j) <= 0xFFFFFFFFu; ++j)
-                    file->sectors.push_back(uint32_t(first + uint64_t(j)));
+        size_t n = 0;
+        for (const auto& result : results) {
+            for (const auto& blocks : CompleteFragmentResultAndAlternative(store_, result, job_.sizeLimit)) {
+                auto file = std::make_unique<ResultNode>(ResultNodeKind::File, CandidateName(job_.baseName, ++n));
+                file->flags = ResultNodeFlags::FragmentResult;
+                file->sectors.reserve(blocks.size() * size_t(perBlock));
+                for (int32_t block : blocks) {
+                    const uint64_t first = store_.SectorOfBlock(block);
+                    for (int32_t j = 0; j < perBlock && first + uint64_t(j) <= 0xFFFFFFFFu; ++j)
+                        file->sectors.push_back(uint32_t(first + uint64_t(j)));
+                }
+                folder->AddChild(std::move(file));
             }
-            folder->AddChild(std::move(file));
         }
         added_ = &context_.fragmentCategory.AddChild(std::move(folder));
         context_.hasResults = true;

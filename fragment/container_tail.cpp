@@ -650,23 +650,35 @@ private:
         for (int32_t n = 0; n < count - 2 && agreeing.size() < kMaxAgreeing; ++n) {
             const int32_t index = 2 + (start - 2 + n) % (count - 2);
             if (used_.contains(index)) continue;
+            if (avoid_ && avoid_->cluster == cluster && avoid_->block == index) continue;
             if (Evaluate(cluster, blocks_.GetBlock(index)).fits) agreeing.push_back(index);
         }
         int32_t best = -1;
         uint64_t bestLikeness = 0;
+        bool tied = false;
         for (const int32_t index : agreeing) {
             // Chains mostly run on to the next sector: a table sector of this file holds more such entries
             // than another file's that merely agrees. That counts before how the edges meet.
             uint64_t likeness = uint64_t(ForwardEntries(cluster, blocks_.GetBlock(index))) << 32;
             if (cluster > 0 && IsPlaced(cluster - 1)) likeness += Likeness(placed_[cluster - 1], index);
             if (IsPlaced(cluster + 1)) likeness += Likeness(index, placed_[cluster + 1]);
+            tied = tied || (best >= 0 && likeness == bestLikeness);
             if (best < 0 || likeness > bestLikeness) {
+                tied = false;
                 best = index;
                 bestLikeness = likeness;
             }
         }
+        if (tied && !tie_) tie_ = TailTie {cluster, best};
         return best;
     }
+
+public:
+    // The first cluster where another block agreed as well as the one taken, if any.
+    std::optional<TailTie> Tie() const { return tie_; }
+    void Avoid(const TailTie& tie) { avoid_ = tie; }
+
+private:
 
     // Entries of the allocation-table sectors in `data` (as file cluster `cluster`) that lead a chain on
     // to the sector right after theirs.
@@ -859,6 +871,7 @@ private:
     std::array<std::vector<uint8_t>, 2> filler_;  // a cluster of zeros and one of ones
     std::unordered_map<int64_t, std::array<uint16_t, 16>> edges_;  // by block and edge
     int passes_ = 0;
+    std::optional<TailTie> tie_, avoid_;
     uint32_t directoryEntries_ = 0;  // entries in the directory's whole chain; 0 while not known
     std::unordered_map<uint32_t, std::vector<uint32_t>> directoryLinks_;  // placed directory sectors' tree links
     std::unordered_map<uint32_t, uint32_t> linkCounts_;  // how often each entry is linked to, over all of them
@@ -876,15 +889,22 @@ private:
 }  // namespace
 
 bool CompleteContainerTail(BlockSource& blocks, const FreeNeighbours& free, std::span<const uint8_t> header,
-                           uint64_t size, std::vector<int32_t>& fileBlocks) {
+                           uint64_t size, std::vector<int32_t>& fileBlocks, std::optional<TailTie>* tie,
+                           const TailTie* avoid) {
     CompoundLayout layout;
     if (!ReadCompoundLayout(header, layout)) return false;
     if (fileBlocks.empty() || blocks.BlockBytes() <= 0 || blocks.BlockBytes() % 512 != 0) return true;
-    TailCompletion(blocks, free, layout, size, fileBlocks).Run();
+    TailCompletion completion(blocks, free, layout, size, fileBlocks);
+    if (avoid) completion.Avoid(*avoid);
+    completion.Run();
+    if (tie) *tie = completion.Tie();
     return true;
 }
 
-void CompleteFragmentResult(BlockStore& store, std::vector<int32_t>& fileBlocks, uint64_t size) {
+namespace {
+
+void Complete(BlockStore& store, std::vector<int32_t>& fileBlocks, uint64_t size, std::optional<TailTie>* tie,
+              const TailTie* avoid) {
     if (fileBlocks.empty() || size == 0) return;
     std::array<uint8_t, 512> header {};
     const auto first = store.GetBlock(fileBlocks.front());
@@ -892,7 +912,25 @@ void CompleteFragmentResult(BlockStore& store, std::vector<int32_t>& fileBlocks,
     if (read) std::copy_n(first.begin(), header.size(), header.begin());
     const FreeNeighbours free {[&store](int32_t block) { return store.NextFreeBlock(block); },
                                [&store](int32_t block) { return store.PreviousFreeBlock(block); }};
-    if (!read || !CompleteContainerTail(store, free, header, size, fileBlocks)) store.ExtendToSize(fileBlocks, size);
+    if (!read || !CompleteContainerTail(store, free, header, size, fileBlocks, tie, avoid)) store.ExtendToSize(fileBlocks, size);
+}
+
+}  // namespace
+
+void CompleteFragmentResult(BlockStore& store, std::vector<int32_t>& fileBlocks, uint64_t size) {
+    Complete(store, fileBlocks, size, nullptr, nullptr);
+}
+
+std::vector<std::vector<int32_t>> CompleteFragmentResultAndAlternative(BlockStore& store, const std::vector<int32_t>& fileBlocks,
+                                                                       uint64_t size) {
+    std::vector<std::vector<int32_t>> completed(1, fileBlocks);
+    std::optional<TailTie> tie;
+    Complete(store, completed[0], size, &tie, nullptr);
+    if (!tie) return completed;
+    std::vector<int32_t> other = fileBlocks;
+    Complete(store, other, size, nullptr, &*tie);
+    if (other != completed[0]) completed.push_back(std::move(other));
+    return completed;
 }
 
 }  // namespace tabulon

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -20,6 +21,12 @@ class BlockStore;
 struct FreeNeighbours {
     std::function<int32_t(int32_t block)> next;
     std::function<int32_t(int32_t block)> previous;
+};
+
+// A file cluster where two free blocks agreed alike with what the document predicts, and the one taken.
+struct TailTie {
+    uint64_t cluster = 0;
+    int32_t block = -1;
 };
 
 // Fills file clusters m..N-1 of `fileBlocks` (clusters 0..m-1, the workbook stream covered), N being
@@ -35,11 +42,19 @@ struct FreeNeighbours {
 // that agree with their prediction stay, the others are placed and filled like a gap after the stream.
 // Stops early when no free block follows. False, with the list unchanged, when `header` (the
 // document's first 512 bytes) is not a compound-document header.
+// `tie`, when given, receives the first cluster where another free block agreed as well as the one taken;
+// `avoid`, when given, keeps that block out of that cluster.
 bool CompleteContainerTail(BlockSource& blocks, const FreeNeighbours& free, std::span<const uint8_t> header,
-                           uint64_t size, std::vector<int32_t>& fileBlocks);
+                           uint64_t size, std::vector<int32_t>& fileBlocks, std::optional<TailTie>* tie = nullptr,
+                           const TailTie* avoid = nullptr);
 
 // Completes a fragment search result to `size` bytes as it is saved: through the document's structures
 // when its first block holds a compound-document header, else with the blocks that follow on disk.
 void CompleteFragmentResult(BlockStore& store, std::vector<int32_t>& fileBlocks, uint64_t size);
+
+// The result completed as above, and where two free blocks agreed alike at a cluster of the document's
+// structures, the result completed with the other one too: nothing tells which of them is the file's.
+std::vector<std::vector<int32_t>> CompleteFragmentResultAndAlternative(BlockStore& store, const std::vector<int32_t>& fileBlocks,
+                                                                       uint64_t size);
 
 }  // namespace tabulon

@@ -97,11 +97,10 @@ public:
         return {map_ + at, size_t(std::min<uint64_t>(uint64_t(bytes), size_ - at))};
     }
 
-    // A candidate as the fragment-scan worker saves it: when it is shorter than the file's recorded
-    // size, it is completed with the rest of its compound document.
-    std::vector<int32_t> AsSaved(std::vector<int32_t> blocks, uint64_t size) {
-        CompleteFragmentResult(store_, blocks, size);
-        return blocks;
+    // A search result as the fragment-scan worker saves it: completed to the file's recorded size with
+    // the rest of its compound document, once more where two blocks of the document's structures tie.
+    std::vector<std::vector<int32_t>> AsSaved(const std::vector<int32_t>& blocks, uint64_t size) {
+        return CompleteFragmentResultAndAlternative(store_, blocks, size);
     }
 
 private:
@@ -149,7 +148,8 @@ struct Outcome {
     bool found = false;        // a candidate's first `size` bytes equal the original
     bool saved = false;        // the same once the candidate is extended to the size as the worker saves it
     bool streamFound = false;  // a candidate equals the original up to the end of the workbook stream
-    size_t wrong = 0;          // candidates that are not the original file
+    size_t candidates = 0;     // as the worker saves them: each result, and a second tail where two blocks tie
+    size_t wrong = 0;          // of those, the ones that are not the original file
     uint64_t steps = 0;
     bool budgetSpent = false;
     bool timedOut = false;
@@ -239,29 +239,34 @@ Outcome Measure(Image& image, const nlohmann::json& file, uint64_t maxSteps, dou
         auto equalsFile = [&](const std::vector<uint8_t>& bytes) {
             return bytes.size() >= size && std::equal(original.begin(), original.begin() + long(size), bytes.begin());
         };
+        std::vector<std::vector<int32_t>> savedCandidates;
         for (const auto& chain : context.results) {
             const std::vector<uint8_t> bytes = bytesOf(chain);
             const bool whole = equalsFile(bytes);
-            outcome.saved = outcome.saved || whole || equalsFile(bytesOf(image.AsSaved(chain, size)));
+            for (auto& completed : image.AsSaved(chain, size)) {
+                const bool equal = whole || equalsFile(bytesOf(completed));
+                outcome.saved = outcome.saved || equal;
+                ++outcome.candidates;
+                if (!equal) ++outcome.wrong;
+                savedCandidates.push_back(std::move(completed));
+            }
             const bool stream = bytes.size() >= streamEnd &&
                                 std::equal(original.begin(), original.begin() + long(streamEnd), bytes.begin());
             outcome.found = outcome.found || whole;
             outcome.streamFound = outcome.streamFound || stream;
-            if (!whole) ++outcome.wrong;
         }
         if (verbose) {
             std::printf("  %-12s %-7s %3d pieces %5zu clusters %-24s %s%s  %zu wrong, %zu candidates, %llu steps%s\n",
                         file.value("name", std::string()).c_str(), outcome.writer.c_str(), file.value("pieces", 1),
                         (size + size_t(b) - 1) / size_t(b), outcome.layout.c_str(), outcome.found ? "FOUND" : outcome.saved ? "found as saved" : "missed",
                         !outcome.found && outcome.streamFound ? " (stream found)" : "", outcome.wrong,
-                        context.results.size(), static_cast<unsigned long long>(outcome.steps),
+                        outcome.candidates, static_cast<unsigned long long>(outcome.steps),
                         outcome.timedOut ? ", time limit" : "");
             // Where each saved candidate of a missed file parts from the file: cluster (found block,
             // the file's block), at most eight of them.
             if (!outcome.saved) {
                 const auto truth = file["clusters"].get<std::vector<int32_t>>();
-                for (const auto& chain : context.results) {
-                    const auto saved = image.AsSaved(chain, size);
+                for (const auto& saved : savedCandidates) {
                     std::string differ;
                     int shown = 0;
                     for (size_t c = 0; c < truth.size() && shown < 8; ++c) {
@@ -398,7 +403,7 @@ int main(int argc, char** argv) {
     }
     std::printf("found: a candidate's first `size` bytes equal the file; saved: the same once the candidate is "
                 "extended to the recorded size as the worker saves it; stream: a candidate equals the file up to "
-                "the end of its workbook stream; wrong/f: candidates per file that are not the file; budget: searches "
+                "the end of its workbook stream; wrong/f: candidates per file, as the worker saves them, that are not the file; budget: searches "
                 "that spent their step budget or time limit\n");
     PrintTable("by fragment count (pieces)", byFragments);
     PrintTable("by writer", byWriter);

@@ -162,6 +162,38 @@ TEST(ContainerTail, PaddedPropertySetsFindTheirPieces) {
     EXPECT_EQ(Rebuilt(source, found, file.size()), file);
 }
 
+// Two POI workbooks keep document summary sets that differ only in what nothing predicts. With the other
+// file's block first on disk, the completion takes it and tells where it had a choice; kept away from
+// that block, the completion rebuilds the file.
+TEST(ContainerTail, ATieInTheTailIsToldAndTheOtherBlockTried) {
+    const auto file = CorpusFile("poi__46250.xls");
+    const auto other = CorpusFile("poi__54686_fraction_formats.xls");
+    ASSERT_FALSE(file.empty());
+    ASSERT_FALSE(other.empty());
+    const int32_t b = 4096;
+    MemoryBlockSource source(b, 4000);
+    source.PutRun(10, std::span(file).first(22 * size_t(b)));
+    source.PutFiller(32, 0x00);
+    source.Put(33, RandomBlock(b, 7));
+    source.PutRun(2000, std::span(other).subspan(42 * size_t(b), size_t(b)));
+    source.PutRun(3000, std::span(file).subspan(22 * size_t(b), size_t(b)));
+    source.PutRun(1500, std::span(file).subspan(23 * size_t(b)));
+
+    const auto header = source.GetBlock(10);
+    const std::vector<uint8_t> headerCopy(header.begin(), header.begin() + 512);
+    std::vector<int32_t> first = BlockRun(10, 24);
+    std::optional<TailTie> tie;
+    ASSERT_TRUE(CompleteContainerTail(source, Offered(source), headerCopy, file.size(), first, &tie));
+    ASSERT_TRUE(tie.has_value());
+    EXPECT_EQ(tie->cluster, 22u);
+    EXPECT_EQ(tie->block, 2000);
+    EXPECT_NE(Rebuilt(source, first, file.size()), file);
+
+    std::vector<int32_t> second = BlockRun(10, 24);
+    ASSERT_TRUE(CompleteContainerTail(source, Offered(source), headerCopy, file.size(), second, nullptr, &*tie));
+    EXPECT_EQ(Rebuilt(source, second, file.size()), file);
+}
+
 // A stream longer than the table's first sector describes has the table's second sector inside its run;
 // the stream's chain steps over it. The search found the stream's last cluster (which holds that table
 // sector) in a piece of its own; other files' blocks lie around each piece, and the directory lies far
