@@ -2,8 +2,10 @@
 // search found through the directory, and a result completed through the tables and directory. The
 // input is cut into blocks numbered from 2 (512 or 2048 bytes, chosen by the last byte); the first
 // block holds the header. The last byte also chooses how many blocks the result holds, whether its last
-// one lies away from the others and the recorded size.
+// one lies away from the others and the recorded size. Where the completion meets a tie, it runs again
+// kept away from the block it took.
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -45,7 +47,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                             return -1;
                                         }};
     const uint64_t recorded = (last & 2) ? size : size + uint64_t(last) * 512;
-    tabulon::CompleteContainerTail(source, free, std::span(data, 512), recorded, blocks);
+    const std::vector<int32_t> found = blocks;
+    std::optional<tabulon::TailTie> tie;
+    tabulon::CompleteContainerTail(source, free, std::span(data, 512), recorded, blocks, &tie);
     if (blocks.size() > (recorded + uint64_t(b) - 1) / uint64_t(b) + 8) __builtin_trap();
+    // Where two blocks tied, the completion kept away from the one taken.
+    if (tie) {
+        std::vector<int32_t> other = found;
+        tabulon::CompleteContainerTail(source, free, std::span(data, 512), recorded, other, nullptr, &*tie);
+        if (other.size() > (recorded + uint64_t(b) - 1) / uint64_t(b) + 8) __builtin_trap();
+    }
     return 0;
 }
