@@ -120,15 +120,16 @@ private:
     }
 
     // One folder named after the scanned file; candidate n holds the sectors of its blocks in order. Each
-    // result is completed to the file's size; where two blocks tie in its container's tail, the other
-    // completion follows it as a candidate of its own.
+    // result is completed to the file's size; where two blocks tie in the first result's container tail,
+    // the other completion follows it as a candidate of its own (a looser search may list hundreds of
+    // results, each one another guess already).
     void AddCandidates(const std::vector<std::vector<int32_t>>& results) {
         auto folder = std::make_unique<ResultNode>(ResultNodeKind::Folder, job_.baseName);
         folder->flags = ResultNodeFlags::FragmentResult;
         const int32_t perBlock = store_.SectorsPerBlock();
         size_t n = 0;
         for (const auto& result : results) {
-            for (const auto& blocks : CompleteFragmentResultAndAlternative(store_, result, job_.sizeLimit)) {
+            for (const auto& blocks : CompletedCandidates(store_, result, job_.sizeLimit, n == 0)) {
                 auto file = std::make_unique<ResultNode>(ResultNodeKind::File, CandidateName(job_.baseName, ++n));
                 file->flags = ResultNodeFlags::FragmentResult;
                 file->sectors.reserve(blocks.size() * size_t(perBlock));

@@ -921,11 +921,11 @@ void CompleteFragmentResult(BlockStore& store, std::vector<int32_t>& fileBlocks,
     Complete(store, fileBlocks, size, nullptr, nullptr);
 }
 
-std::vector<std::vector<int32_t>> CompleteFragmentResultAndAlternative(BlockStore& store, const std::vector<int32_t>& fileBlocks,
-                                                                       uint64_t size) {
+std::vector<std::vector<int32_t>> CompletedCandidates(BlockStore& store, const std::vector<int32_t>& fileBlocks,
+                                                      uint64_t size, bool alternative) {
     std::vector<std::vector<int32_t>> completed(1, fileBlocks);
     std::optional<TailTie> tie;
-    Complete(store, completed[0], size, &tie, nullptr);
+    Complete(store, completed[0], size, alternative ? &tie : nullptr, nullptr);
     if (!tie) return completed;
     std::vector<int32_t> other = fileBlocks;
     Complete(store, other, size, nullptr, &*tie);

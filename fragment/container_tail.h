@@ -52,9 +52,10 @@ bool CompleteContainerTail(BlockSource& blocks, const FreeNeighbours& free, std:
 // when its first block holds a compound-document header, else with the blocks that follow on disk.
 void CompleteFragmentResult(BlockStore& store, std::vector<int32_t>& fileBlocks, uint64_t size);
 
-// The result completed as above, and where two free blocks agreed alike at a cluster of the document's
-// structures, the result completed with the other one too: nothing tells which of them is the file's.
-std::vector<std::vector<int32_t>> CompleteFragmentResultAndAlternative(BlockStore& store, const std::vector<int32_t>& fileBlocks,
-                                                                       uint64_t size);
+// The result completed as above; with `alternative`, where two free blocks agreed alike at a cluster of
+// the document's structures, the result completed with the other one too: nothing tells which of them
+// is the file's.
+std::vector<std::vector<int32_t>> CompletedCandidates(BlockStore& store, const std::vector<int32_t>& fileBlocks,
+                                                      uint64_t size, bool alternative);
 
 }  // namespace tabulon

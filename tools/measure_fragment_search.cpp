@@ -98,9 +98,10 @@ public:
     }
 
     // A search result as the fragment-scan worker saves it: completed to the file's recorded size with
-    // the rest of its compound document, once more where two blocks of the document's structures tie.
-    std::vector<std::vector<int32_t>> AsSaved(const std::vector<int32_t>& blocks, uint64_t size) {
-        return CompleteFragmentResultAndAlternative(store_, blocks, size);
+    // the rest of its compound document, and for the first result once more where two blocks of the
+    // document's structures tie.
+    std::vector<std::vector<int32_t>> AsSaved(const std::vector<int32_t>& blocks, uint64_t size, bool first) {
+        return CompletedCandidates(store_, blocks, size, first);
     }
 
 private:
@@ -243,7 +244,7 @@ Outcome Measure(Image& image, const nlohmann::json& file, uint64_t maxSteps, dou
         for (const auto& chain : context.results) {
             const std::vector<uint8_t> bytes = bytesOf(chain);
             const bool whole = equalsFile(bytes);
-            for (auto& completed : image.AsSaved(chain, size)) {
+            for (auto& completed : image.AsSaved(chain, size, &chain == &context.results.front())) {
                 const bool equal = whole || equalsFile(bytesOf(completed));
                 outcome.saved = outcome.saved || equal;
                 ++outcome.candidates;
