@@ -87,6 +87,11 @@ public:
         for (size_t c = 0; c < clusters_ && placed_[c] >= 0; ++c) list_.push_back(placed_[c]);
     }
 
+    // The first cluster where another block agreed as well as the one taken, if any.
+    std::optional<TailTie> Tie() const { return tie_; }
+    // Keeps the block of `tie` out of its cluster.
+    void Avoid(const TailTie& tie) { avoid_ = tie; }
+
 private:
     void Place(size_t cluster, int32_t block) {
         placed_[cluster] = block;
@@ -673,13 +678,6 @@ private:
         return best;
     }
 
-public:
-    // The first cluster where another block agreed as well as the one taken, if any.
-    std::optional<TailTie> Tie() const { return tie_; }
-    void Avoid(const TailTie& tie) { avoid_ = tie; }
-
-private:
-
     // Entries of the allocation-table sectors in `data` (as file cluster `cluster`) that lead a chain on
     // to the sector right after theirs.
     uint32_t ForwardEntries(uint64_t cluster, std::span<const uint8_t> data) const {
@@ -903,6 +901,8 @@ bool CompleteContainerTail(BlockSource& blocks, const FreeNeighbours& free, std:
 
 namespace {
 
+// Completes a search result to `size` bytes as it is saved: through the document's structures when its
+// first block holds a compound-document header, else with the blocks that follow on disk.
 void Complete(BlockStore& store, std::vector<int32_t>& fileBlocks, uint64_t size, std::optional<TailTie>* tie,
               const TailTie* avoid) {
     if (fileBlocks.empty() || size == 0) return;
@@ -916,10 +916,6 @@ void Complete(BlockStore& store, std::vector<int32_t>& fileBlocks, uint64_t size
 }
 
 }  // namespace
-
-void CompleteFragmentResult(BlockStore& store, std::vector<int32_t>& fileBlocks, uint64_t size) {
-    Complete(store, fileBlocks, size, nullptr, nullptr);
-}
 
 std::vector<std::vector<int32_t>> CompletedCandidates(BlockStore& store, const std::vector<int32_t>& fileBlocks,
                                                       uint64_t size, bool alternative) {

@@ -48,13 +48,10 @@ bool CompleteContainerTail(BlockSource& blocks, const FreeNeighbours& free, std:
                            uint64_t size, std::vector<int32_t>& fileBlocks, std::optional<TailTie>* tie = nullptr,
                            const TailTie* avoid = nullptr);
 
-// Completes a fragment search result to `size` bytes as it is saved: through the document's structures
-// when its first block holds a compound-document header, else with the blocks that follow on disk.
-void CompleteFragmentResult(BlockStore& store, std::vector<int32_t>& fileBlocks, uint64_t size);
-
-// The result completed as above; with `alternative`, where two free blocks agreed alike at a cluster of
-// the document's structures, the result completed with the other one too: nothing tells which of them
-// is the file's.
+// A fragment search result completed to `size` bytes as it is saved: through the document's structures
+// when its first block holds a compound-document header, else with the blocks that follow on disk. With
+// `alternative`, where two free blocks agreed alike at a cluster of the document's structures, the result
+// completed with the other one follows: nothing tells which of them is the file's.
 std::vector<std::vector<int32_t>> CompletedCandidates(BlockStore& store, const std::vector<int32_t>& fileBlocks,
                                                       uint64_t size, bool alternative);
 
