@@ -341,7 +341,7 @@ private:
     }
 
     // The document's own sectors that the header in the chain's first block names: the allocation
-    // table's, the short-stream table's first and the directory's first. Writers that grow the document as
+    // table's, and the first of the short-stream table, the DIFAT and the directory. Writers that grow the document as
     // they write put them inside the stream's run; where a block holds no more than a sector or two, such
     // a sector fills a block of its own, which the stream's bytes pass over.
     void LearnContainerSectors() {
