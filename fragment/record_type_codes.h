@@ -7,6 +7,11 @@ namespace tabulon::record_type {
 
 inline constexpr uint16_t kEof = 0x000A;
 inline constexpr uint16_t kFilePass = 0x002F;
+inline constexpr uint16_t kFileLock = 0x0195;
+inline constexpr uint16_t kInterfaceHdr = 0x00E1;
+inline constexpr uint16_t kUsrExcl = 0x0194;
+inline constexpr uint16_t kRrdInfo = 0x0196;
+inline constexpr uint16_t kRrdHead = 0x0138;
 inline constexpr uint16_t kFont = 0x0031;
 inline constexpr uint16_t kContinue = 0x003C;
 inline constexpr uint16_t kGuts = 0x0080;

@@ -31,6 +31,8 @@ void SharedStringWalk::StartRecord(uint16_t type) {
         tableWhole_ = false;
     } else if (type == kContinue && state_ != State::Off && state_ != State::Index) {
         recordStart_ = true;
+    } else if (type == kContinue && tableWhole_) {
+        // The table stays whole: a CONTINUE after its last string carries bytes no string owns.
     } else if (type == kExtSst && state_ == State::Off && tableWhole_ && positionsKnown_) {
         state_ = State::Index;
         indexHave_ = 0;
@@ -239,7 +241,8 @@ bool SharedStringWalk::Feed(std::span<const uint8_t> body, int64_t position) {
                 break;
         }
     }
-    return true;
+    // Writers end the table's records with its last string; bytes after it are another table's.
+    return !(tableWhole_ && at < body.size());
 }
 
 }  // namespace tabulon

@@ -21,7 +21,8 @@ public:
     void StartRecord(uint16_t type);
     // The next body bytes of the current record, in stream order; `position` is the stream position of
     // the first of them (-1: not known, and the index is not checked). False when they cannot be string
-    // data of this table, or when the index disagrees with where its strings began.
+    // data of this table, when they go on after its last string, or when the index disagrees with where
+    // its strings began.
     bool Feed(std::span<const uint8_t> body, int64_t position = -1);
     void Stop() { state_ = State::Off; }
     // Whether a string longer than a whole record body makes Feed fail (the default). Bytes read at a
@@ -29,6 +30,9 @@ public:
     // real ones are rare, but they exist.
     void RefuseLongStrings(bool refuse) { refuseLongStrings_ = refuse; }
     bool Active() const { return state_ != State::Off && state_ != State::Index; }
+    // Whether the table's last string has ended inside the records that hold it: any further body bytes
+    // of those records make Feed fail.
+    bool Ended() const { return state_ == State::Off && tableWhole_; }
     // Whether the bytes fed next are the table's index, checked against the strings' starts.
     bool ChecksIndex() const { return state_ == State::Index; }
     // Strings whose every byte the walk has passed: evidence that the bytes fed really are this table's.

@@ -25,6 +25,26 @@ constexpr int64_t kImplausibleSpan = 4096;
 
 bool IsChartRecord(uint16_t type) { return (type & 0xFF00) == 0x1000; }
 
+// After a FILEPASS record every body is encrypted (its header stays plain) but for these records', and
+// the first field of a sheet's entry in the globals' list, its position. EOF has no body.
+bool StaysPlainWhenEncrypted(uint16_t type) {
+    using namespace record_type;
+    switch (type) {
+        case kBof:
+        case kEof:
+        case kFilePass:
+        case kUsrExcl:
+        case kFileLock:
+        case kInterfaceHdr:
+        case kRrdInfo:
+        case kRrdHead:
+        case kBoundSheet:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // The records of a sheet's cell table: cells of every kind, the rows, the formula results and shared
 // formulas, and the row-block ends.
 bool IsCellTableRecord(uint16_t type) {
@@ -158,9 +178,13 @@ bool StreamCursor::StartRecord(const Judging& judging) {
     windowNeed_ = uint16_t(std::min<size_t>(size_t(length_) + 4, kWindow));
     judged_ = false;
     bodyLeft_ = length_;
-    strings_.StartRecord(type_);
-    drawings_.StartRecord(type_);
-    themes_.StartRecord(type_, length_);
+    bodyHidden_ = encrypted_ && !StaysPlainWhenEncrypted(type_);
+    if (!encrypted_) {
+        // Encrypted bodies are not followed: their strings, drawings and packages are unreadable.
+        strings_.StartRecord(type_);
+        drawings_.StartRecord(type_);
+        themes_.StartRecord(type_, length_);
+    }
     return true;
 }
 
@@ -170,14 +194,18 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
     const uint8_t* body = window_.data() + 4;
     const size_t bodyHave = size_t(windowHave_) - 4;
     // Records added to the format later (0x08xx) repeat their own type at the start of their body.
-    if (!known_ && (type_ & 0xFF00) == 0x0800 && bodyHave >= 2 && LoadU16(body) == type_) known_ = true;
+    // Encrypted, they are taken on their type.
+    if (!known_ && (type_ & 0xFF00) == 0x0800 && (bodyHidden_ || (bodyHave >= 2 && LoadU16(body) == type_)))
+        known_ = true;
     // A chart's records (0x10xx) come in long runs of small records: inside a chart, and past a block's
     // first records, where the alignment is shown, they count as known.
     if (!known_ && IsChartRecord(type_) && (inChart_ || fedHeaders_ > kAligningRecords)) known_ = true;
     // The records that set a block's alignment must pass their type's rules. Further on, a chain of
     // headers that fit already shows the alignment, and a record its rules find odd (real writers fill
     // fields in ways the rules do not foresee) is let pass.
-    if (known_ && RecordTypeNames::IsKnown(type_) && !RecordPlausibility::IsPlausible(window_.data(), 0, windowHave_) &&
+    // An encrypted body tells nothing of its record: such a record is judged by its header alone.
+    if (!bodyHidden_ && known_ && RecordTypeNames::IsKnown(type_) &&
+        !RecordPlausibility::IsPlausible(window_.data(), 0, windowHave_) &&
         !PassesWithinWorkbookBounds(std::span(window_.data(), windowHave_), formatsListed_, sheetRowEnd_)) {
         // Judged loosely, bytes are taken where the stream stands, not for the alignment their records
         // show: the block next on disk after a piece's last. Its first records are odd ones as well.
@@ -200,6 +228,7 @@ bool StreamCursor::JudgeRecord(const Judging& judging) {
         if (unknownRun_ > kMaxUnknownRun || length_ >= kMaxUnknownLength) return false;
         return true;
     }
+    if (bodyHidden_) return true;
 
     if (type_ == kBof) {
         ++bofCount_;
@@ -297,7 +326,17 @@ StreamCursor::Result StreamCursor::Feed(std::span<const uint8_t> bytes, const Ju
     lastImplausibleType_ = -1;
     stringsBeforeFeed_ = strings_.StringsEnded();
     strings_.MarkFeed();
+    fedHiddenBytes_ = fedHiddenZeros_ = 0;
     return FeedMore(bytes, judging);
+}
+
+// Where the bytes fed show enough encrypted body, it must not hold more zeros than chance gives: one in
+// 256, allowed up to one in 16 (a plain body has them in nearly every field).
+bool StreamCursor::FollowsEncryptedBody(std::span<const uint8_t> part) {
+    constexpr int64_t kEnoughBytes = 64;
+    fedHiddenBytes_ += int64_t(part.size());
+    fedHiddenZeros_ += std::count(part.begin(), part.end(), uint8_t(0));
+    return fedHiddenBytes_ < kEnoughBytes || fedHiddenZeros_ * 16 <= fedHiddenBytes_;
 }
 
 StreamCursor::Result StreamCursor::FeedMore(std::span<const uint8_t> bytes, const Judging& judging) {
@@ -321,13 +360,14 @@ StreamCursor::Result StreamCursor::FeedMore(std::span<const uint8_t> bytes, cons
                 std::copy_n(part.begin(), take, window_.begin() + windowHave_);
                 windowHave_ = uint16_t(windowHave_ + take);
             }
-            if (strings_.Active()) {
+            if (strings_.Active() || strings_.Ended()) {
                 if (!strings_.Feed(part, position_)) return Result::Fails;
                 stringBytes_ += int64_t(chunk);
                 fedStringsEnded_ = int32_t(strings_.StringsEnded() - stringsBefore);
             } else if (strings_.ChecksIndex() && !encrypted_ && !strings_.Feed(part, position_)) {
                 return Result::Fails;
             }
+            if (bodyHidden_ && !FollowsEncryptedBody(part)) return Result::Fails;
             if (drawings_.Active() && !drawings_.Feed(part) && judging.strictOrder) return Result::Fails;
             if (themes_.Active() && !themes_.Feed(part) && judging.strictOrder) return Result::Fails;
             at += chunk;

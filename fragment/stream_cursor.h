@@ -101,6 +101,7 @@ private:
     bool StartRecord(const Judging& judging);
     bool JudgeRecord(const Judging& judging);
     bool CheckOrder(bool outOfOrder, const Judging& judging);
+    bool FollowsEncryptedBody(std::span<const uint8_t> part);
     bool Complete() const;
 
     int64_t position_ = 0;
@@ -137,6 +138,11 @@ private:
     int32_t fontsListed_ = 0;  // FONT records of the globals so far
     int32_t formatsListed_ = 0;  // XF records of the globals so far
     bool encrypted_ = false;   // after a FILEPASS record, bodies are not plain
+    bool bodyHidden_ = false;  // the current record's body is encrypted
+    // Encrypted body bytes fed since the last Feed, and the zero bytes among them: encrypted bytes are
+    // zero as rarely as any other value, plain record bodies are full of zeros.
+    int64_t fedHiddenBytes_ = 0;
+    int64_t fedHiddenZeros_ = 0;
     int32_t lastRowRecord_ = -1;
     int32_t lastCellRow_ = -1;
     int32_t lastCellColumn_ = -1;

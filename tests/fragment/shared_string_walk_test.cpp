@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/little_endian.h"
 #include "support/biff_bytes.h"
 
 namespace tabulon {
@@ -68,13 +69,27 @@ TEST(SharedStringWalk, RejectsBytesOutOfPhaseAndEndsWithTheTable) {
     late.StartRecord(0x00FC);
     ASSERT_TRUE(late.Feed(std::span(body).first(8)));
     EXPECT_FALSE(late.Feed(std::span(body).subspan(10)));
-    // After the last string the walk is over and judges nothing more.
-    SharedStringWalk whole;
-    whole.StartRecord(0x00FC);
-    ASSERT_TRUE(whole.Feed(body));
-    EXPECT_FALSE(whole.Active());
+    // After the last string the walk is over; the table's records end there, so more body bytes in them
+    // (the rest of a longer table, read with this one's count) fail, in the same record or a CONTINUE.
+    // The record after them is judged by its own rules.
     const std::vector<uint8_t> text(64, 'x');
-    EXPECT_TRUE(whole.Feed(text));
+    for (const bool continued : {false, true}) {
+        SharedStringWalk whole;
+        whole.StartRecord(0x00FC);
+        ASSERT_TRUE(whole.Feed(body));
+        EXPECT_FALSE(whole.Active());
+        EXPECT_TRUE(whole.Ended());
+        if (continued) whole.StartRecord(0x003C);
+        EXPECT_FALSE(whole.Feed(text)) << continued;
+        whole.StartRecord(0x0809);
+        EXPECT_FALSE(whole.Ended());
+        EXPECT_TRUE(whole.Feed(text));
+    }
+    SharedStringWalk longer;
+    longer.StartRecord(0x00FC);
+    std::vector<uint8_t> fewer = body;
+    StoreU32(fewer.data() + 4, 39);
+    EXPECT_FALSE(longer.Feed(fewer));
     // Any other record than CONTINUE ends it as well.
     SharedStringWalk ended;
     ended.StartRecord(0x00FC);
