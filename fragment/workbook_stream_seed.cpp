@@ -129,23 +129,29 @@ StreamStart InFirstBlock(BlockSource& blocks, int32_t g) {
     return {};
 }
 
-// The workbook stream's entry, when the directory's first sector lies in block g, which surely is the
-// document's own.
-struct EntryInFirstBlock {
+// The workbook stream's entry in the directory's first sector: in block g, which surely is the document's
+// own, or in a later block where a contiguous first piece puts it, when it opens with the root entry as
+// a directory does (a block of anything else does not).
+struct EntryInFirstPiece {
     bool found = false;
     uint32_t startSector = 0;
     uint32_t size = 0;
     uint64_t startOffset = 0;  // in the file
 };
 
-EntryInFirstBlock WorkbookEntryInFirstBlock(BlockSource& blocks, int32_t g) {
+EntryInFirstPiece WorkbookEntryInFirstPiece(BlockSource& blocks, int32_t g) {
     const auto first = blocks.GetBlock(g);
     CompoundLayout layout;
     if (first.size() < 512 || !ReadCompoundLayout(first.first(512), layout)) return {};
+    if (layout.firstDirectorySector >= kCompoundDifatSector) return {};
     const uint64_t directory = layout.OffsetOf(layout.firstDirectorySector);
-    if (layout.firstDirectorySector >= kCompoundDifatSector || directory + layout.sectorBytes > first.size()) return {};
-    for (uint64_t at = directory; at < directory + layout.sectorBytes; at += kCompoundEntryBytes) {
-        const auto entry = first.subspan(size_t(at), kCompoundEntryBytes);
+    std::vector<uint8_t> sector(layout.sectorBytes);
+    ContiguousView view(blocks, g);
+    for (size_t at = 0; at < sector.size(); at += kCompoundEntryBytes)
+        if (!view.Read(directory + at, std::span(sector).subspan(at, kCompoundEntryBytes))) return {};
+    if (directory + layout.sectorBytes > uint64_t(blocks.BlockBytes()) && !IsDirectoryRun(sector, true)) return {};
+    for (size_t at = 0; at < sector.size(); at += kCompoundEntryBytes) {
+        const auto entry = std::span<const uint8_t>(sector).subspan(at, kCompoundEntryBytes);
         CompoundEntry parsed;
         if (!ReadCompoundEntry(entry, parsed)) return {};
         if (IsWorkbookStreamEntry(entry, parsed) && parsed.size >= layout.miniStreamCutoff && parsed.startSector < kCompoundDifatSector)
@@ -154,13 +160,13 @@ EntryInFirstBlock WorkbookEntryInFirstBlock(BlockSource& blocks, int32_t g) {
     return {};
 }
 
-// The stream's start where the directory in block g puts it, in a block of its own that may lie anywhere:
+// The stream's start where the directory in the first piece puts it, in a block of its own that may lie anywhere:
 // the first pieces of the document may break before it. Its block holds a workbook-globals BOF at the
 // offset the start sector gives; the nearest such block after g is taken, block g + k itself first, and
 // the next few are kept for the search to try when the stream cannot be followed from it (another
 // document's stream, whose pieces also broke before its start, may begin at the same offset). A block
 // that opens with the compound-document signature is another document's first block: it is passed over.
-StreamStart AnywhereThroughFirstBlock(BlockSource& blocks, int32_t g, const EntryInFirstBlock& entry,
+StreamStart AnywhereThroughFirstBlock(BlockSource& blocks, int32_t g, const EntryInFirstPiece& entry,
                                       std::vector<int32_t>& others) {
     const int32_t b = blocks.BlockBytes();
     if (!entry.found || entry.startOffset < uint64_t(b)) return {};
@@ -251,7 +257,7 @@ bool FindWorkbookStreamSeed(BlockSource& blocks, int32_t g, int32_t sectorsPerBl
     if (g < 2 || sectorsPerBlock < 1 || b != sectorsPerBlock * 512) return false;
     if (!HasAt(blocks.GetBlock(g), 0, kSignature)) return false;
 
-    const EntryInFirstBlock entry = WorkbookEntryInFirstBlock(blocks, g);
+    const EntryInFirstPiece entry = WorkbookEntryInFirstPiece(blocks, g);
     StreamStart start = AtFixedPlaces(blocks, g, sectorsPerBlock);
     if (start.block < 0) start = ThroughDirectory(blocks, g);
     if (start.block < 0) start = InFirstBlock(blocks, g);

@@ -17,7 +17,7 @@ struct WorkbookStreamSeed {
     std::vector<uint8_t> data;  // from the stream start to the block end, then the bytes the source adds
     int32_t length = 0;         // n: the stream's bytes in its first block
     int32_t streamBlock = 0;    // the block holding the stream start
-    uint32_t streamSize = 0;    // the stream's size from a directory in the first block; 0 when not known
+    uint32_t streamSize = 0;    // the stream's size from a directory in the first piece; 0 when not known
     // Where the stream's start lies in a block found anywhere: other blocks that hold a workbook-globals
     // BOF at the same offset, nearest first, for the search to try when the stream cannot be followed
     // from the first.
@@ -31,7 +31,8 @@ struct WorkbookStreamSeed {
 // (its first sector at file offset (s + 1) x 512, so in block g + offset / B) and its "Workbook" or
 // "Book" stream entry gives the stream's start. When the directory is not there either, the first
 // workbook-globals BOF at a 512-byte boundary of block g after the header is taken. Where the directory's
-// first sector lies in block g itself, the stream's size is taken from its entry.
+// first sector lies in block g, or in a later block of a contiguous first piece and opens with the root
+// entry, the stream's size is taken from its entry.
 // Block g must begin with the compound-document signature. False when it does not, when a block
 // needed is not offered, or when no BOF is found by these means.
 bool FindWorkbookStreamSeed(BlockSource& blocks, int32_t g, int32_t sectorsPerBlock, WorkbookStreamSeed& out);
