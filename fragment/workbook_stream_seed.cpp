@@ -28,7 +28,14 @@ bool HasAt(std::span<const uint8_t> data, size_t offset, const uint8_t (&bytes)[
     return HasAt(data, offset, bytes, 4);
 }
 
-bool StartsWithBof(BlockSource& blocks, int32_t index) { return HasAt(blocks.GetBlock(index), 0, kBof); }
+// Block `index` without the bytes the source offers after it (the next sector in direct mode, a few bytes
+// in memory), so that what is found in a block does not depend on the mode.
+std::span<const uint8_t> OwnBytes(BlockSource& blocks, int32_t index) {
+    const auto data = blocks.GetBlock(index);
+    return data.first(std::min(data.size(), size_t(std::max(blocks.BlockBytes(), 0))));
+}
+
+bool StartsWithBof(BlockSource& blocks, int32_t index) { return HasAt(OwnBytes(blocks, index), 0, kBof); }
 
 struct StreamStart {
     int32_t block = -1;
@@ -44,10 +51,10 @@ StreamStart AtFixedPlaces(BlockSource& blocks, int32_t g, int32_t sectorsPerBloc
         if (StartsWithBof(blocks, g + 1)) return {g + 1, 0};
         if (StartsWithBof(blocks, g + 3)) return {g + 3, 0};
     } else if (sectorsPerBlock == 2) {
-        if (HasAt(blocks.GetBlock(g), 512, kBof)) return {g, 512};
-        if (HasAt(blocks.GetBlock(g + 1), 512, kBof)) return {g + 1, 512};
+        if (HasAt(OwnBytes(blocks, g), 512, kBof)) return {g, 512};
+        if (HasAt(OwnBytes(blocks, g + 1), 512, kBof)) return {g + 1, 512};
     } else {
-        const auto first = blocks.GetBlock(g);
+        const auto first = OwnBytes(blocks, g);
         if (HasAt(first, 512, kBof)) return {g, 512};
         if (HasAt(first, 1536, kBof)) return {g, 1536};
     }
@@ -123,7 +130,7 @@ StreamStart ThroughDirectory(BlockSource& blocks, int32_t g) {
 // A workbook-globals BOF at a sector boundary of block g after the header: the stream follows a small
 // one in the document's first block, whose directory lies in a piece of its own.
 StreamStart InFirstBlock(BlockSource& blocks, int32_t g) {
-    const auto first = blocks.GetBlock(g);
+    const auto first = OwnBytes(blocks, g);
     for (size_t at = 512; at + 512 <= first.size(); at += 512)
         if (HasAt(first, at, kGlobalsBof, sizeof kGlobalsBof)) return {g, int32_t(at)};
     return {};
