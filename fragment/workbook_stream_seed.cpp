@@ -167,13 +167,14 @@ EntryInFirstPiece WorkbookEntryInFirstPiece(BlockSource& blocks, int32_t g) {
     return {};
 }
 
-// The stream's start where the directory in the first piece puts it, in a block of its own that may lie anywhere:
-// the first pieces of the document may break before it. Its block holds a workbook-globals BOF at the
-// offset the start sector gives; the nearest such block after g is taken, block g + k itself first, and
-// the next few are kept for the search to try when the stream cannot be followed from it (another
-// document's stream, whose pieces also broke before its start, may begin at the same offset). A block
-// that opens with the compound-document signature is another document's first block: it is passed over.
-StreamStart AnywhereThroughFirstBlock(BlockSource& blocks, int32_t g, const EntryInFirstPiece& entry,
+// The stream's start where the directory in the first piece puts it, in a block of its own that may lie
+// anywhere: the first pieces of the document may break before it. Its block holds a workbook-globals BOF
+// at the offset the start sector gives; the nearest such block after g is taken, block g + k itself
+// first, and the next few are kept for the search to try when the stream cannot be followed from it
+// (another document's stream, whose pieces also broke before its start, may begin at the same offset).
+// A block that opens with the compound-document signature is another document's first block: it is
+// passed over.
+StreamStart AnywhereThroughFirstPiece(BlockSource& blocks, int32_t g, const EntryInFirstPiece& entry,
                                       std::vector<int32_t>& others) {
     const int32_t b = blocks.BlockBytes();
     if (!entry.found || entry.startOffset < uint64_t(b)) return {};
@@ -269,7 +270,7 @@ bool FindWorkbookStreamSeed(BlockSource& blocks, int32_t g, int32_t sectorsPerBl
     if (start.block < 0) start = ThroughDirectory(blocks, g);
     if (start.block < 0) start = InFirstBlock(blocks, g);
     std::vector<int32_t> otherStarts;
-    if (start.block < 0) start = AnywhereThroughFirstBlock(blocks, g, entry, otherStarts);
+    if (start.block < 0) start = AnywhereThroughFirstPiece(blocks, g, entry, otherStarts);
     if (start.clustersBefore < 0) start.clustersBefore = start.block - g;
     if (start.block < 0 || start.clustersBefore < 0 || start.clustersBefore >= kMaxSeedBlocks) return false;
     out.streamSize = entry.found ? entry.size : 0;
