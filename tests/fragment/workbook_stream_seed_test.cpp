@@ -144,29 +144,34 @@ TEST(WorkbookStreamSeed, StreamBlockAfterABreakIsFoundThroughTheFirstBlocksDirec
 }
 
 // Where a block holds two sectors, the directory's first sector lies in the block after the header's,
-// still in the first piece: it gives the stream's start and size as it does in the first block, whatever
-// the block source offers after each block. A block there that is not a directory's opening gives nothing.
+// still in the first piece: it gives the stream's start and size as it does in the first block. A block
+// there that is not a directory's opening gives nothing. What is found does not depend on how many bytes
+// the source offers after each block (in memory a few, in direct mode the next sector): a BOF at the
+// next block's start is not taken for one in the header's block.
 TEST(WorkbookStreamSeed, TheDirectoryInTheFirstPiecesSecondBlockGivesTheStream) {
     const auto bytes = CorpusFile("poi__bug55505.xls");  // directory at 1024, stream from sector 11 (6144)
     ASSERT_GT(bytes.size(), 8192u);
     const uint32_t streamSize = uint32_t(bytes[1024 + 128 + 120]) | uint32_t(bytes[1024 + 128 + 121]) << 8 |
                                 uint32_t(bytes[1024 + 128 + 122]) << 16 | uint32_t(bytes[1024 + 128 + 123]) << 24;
-    for (const bool directoryThere : {true, false}) {
-        MemoryBlockSource source(1024, 1000);
-        source.PutRun(10, std::span(bytes).first(2048));
-        if (!directoryThere) source.Put(11, std::vector<uint8_t>(1024, 0x21));
-        source.Put(12, std::vector<uint8_t>(1024, 0x21));  // another file's block follows the first piece
-        source.PutRun(700, std::span(bytes).subspan(2048));
-        WorkbookStreamSeed seed;
-        if (!directoryThere) {
-            EXPECT_FALSE(FindWorkbookStreamSeed(source, 10, 2, seed));
-            continue;
+    for (const size_t bytesAfter : {size_t(8), size_t(512)}) {
+        for (const bool directoryThere : {true, false}) {
+            MemoryBlockSource source(1024, 1000, bytesAfter);
+            source.PutRun(10, std::span(bytes).first(2048));
+            if (!directoryThere) source.Put(11, std::vector<uint8_t>(bytes.begin() + 6144, bytes.begin() + 7168));
+            source.Put(12, std::vector<uint8_t>(1024, 0x21));  // another file's block follows the first piece
+            source.PutRun(700, std::span(bytes).subspan(2048));
+            WorkbookStreamSeed seed;
+            if (!directoryThere) {
+                // Block 11 opens with the stream's BOF, as a small stream's next block could.
+                EXPECT_FALSE(FindWorkbookStreamSeed(source, 10, 2, seed)) << bytesAfter;
+                continue;
+            }
+            ASSERT_TRUE(FindWorkbookStreamSeed(source, 10, 2, seed)) << bytesAfter;
+            EXPECT_EQ(seed.streamBlock, 704) << bytesAfter;
+            EXPECT_EQ(seed.chain.blocks.back(), 704) << bytesAfter;
+            EXPECT_EQ(seed.length, 1024) << bytesAfter;
+            EXPECT_EQ(seed.streamSize, streamSize) << bytesAfter;
         }
-        ASSERT_TRUE(FindWorkbookStreamSeed(source, 10, 2, seed));
-        EXPECT_EQ(seed.streamBlock, 704);
-        EXPECT_EQ(seed.chain.blocks.back(), 704);
-        EXPECT_EQ(seed.length, 1024);
-        EXPECT_EQ(seed.streamSize, streamSize);
     }
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // A block source held in memory for tests of the fragment search: blocks placed at chosen indices, every
 // other index offers nothing. Each block is offered with the first 8 bytes of the next index's block
-// after it, like the in-memory block store. Records which indices were asked for. Header-only so that
+// after it, like the in-memory block store, or with as many as `bytesAfter` says (512: the direct mode's
+// extra sector). Records which indices were asked for. Header-only so that
 // fuzz targets can use it too.
 
 #include <algorithm>
@@ -16,7 +17,8 @@ namespace tabulon::test {
 
 class MemoryBlockSource : public BlockSource {
 public:
-    MemoryBlockSource(int32_t blockBytes, int32_t blockCount) : blockBytes_(blockBytes), blockCount_(blockCount) {}
+    MemoryBlockSource(int32_t blockBytes, int32_t blockCount, size_t bytesAfter = 8)
+        : blockBytes_(blockBytes), blockCount_(blockCount), bytesAfter_(bytesAfter) {}
 
     // Places `bytes` (cut or zero-padded to one block) at `index`.
     void Put(int32_t index, std::span<const uint8_t> bytes) {
@@ -48,7 +50,7 @@ public:
         buffer_ = it->second;
         auto next = blocks_.find(index + 1);
         const auto filler = fillers_.find(index + 1);
-        for (size_t i = 0; i < 8; ++i)
+        for (size_t i = 0; i < bytesAfter_; ++i)
             buffer_.push_back(next != blocks_.end() ? next->second[i] : filler != fillers_.end() ? filler->second : 0);
         return buffer_;
     }
@@ -64,6 +66,7 @@ public:
 private:
     int32_t blockBytes_;
     int32_t blockCount_;
+    size_t bytesAfter_;
     std::map<int32_t, std::vector<uint8_t>> blocks_;
     std::map<int32_t, uint8_t> fillers_;
     std::vector<uint8_t> buffer_;
