@@ -138,36 +138,30 @@ TEST(StreamCursor, ChartRecordsDoNotContinueTheGlobals) {
 }
 
 // After a FILEPASS record the bodies are encrypted: a record is judged by its header, and the bodies by
-// how rarely their bytes are zero. Records whose rules refuse random bodies pass there, and plain bodies
-// (another file's records, full of zeros) fail; without FILEPASS the rules hold as ever.
+// how rarely their bytes are zero. Encrypted fonts, whose bodies the font rules refuse, pass there; plain
+// ones (another file's records, full of zeros) do not. Without FILEPASS the rules hold as ever.
 TEST(StreamCursor, EncryptedBodiesAreJudgedByTheirHeadersAndHowRarelyTheyAreZero) {
     using test::BiffBytes;
-    uint32_t state = 12345;
-    const auto random = [&state](size_t n) {
-        BiffBytes bytes;
-        for (size_t i = 0; i < n; ++i) {
-            state = state * 1103515245u + 12345u;
-            bytes.U8(uint8_t(1 + (state >> 16) % 255));
-        }
-        return bytes;
-    };
+    const auto font = BiffBytes().Record(
+        0x0031, BiffBytes().U16(200).U16(0).U16(0x7FFF).U16(400).U16(0).Zeros(4).U8(5).U8(0).Latin1("Arial"));
+    BiffBytes plain;
+    for (int i = 0; i < 8; ++i) plain.Append(font.Bytes());
+    plain.Record(0x0892, BiffBytes().U16(0x0892).Zeros(38));  // a later record type: taken on its type where encrypted
     struct Case {
+        bool filePass;
         bool encrypted;
-        bool zeroBodies;
         bool passes;
     };
-    for (const Case& c : {Case {true, false, true}, Case {true, true, false}, Case {false, false, false}}) {
+    for (const Case& c : {Case {true, true, true}, Case {true, false, false}, Case {false, true, false}}) {
         BiffBytes globals;
         globals.Record(0x0809, BiffBytes().U16(0x0600).U16(0x0005).Zeros(12));
-        if (c.encrypted) globals.Record(0x002F, BiffBytes().U16(1).U16(1).Append(random(50).Bytes()));
+        if (c.filePass) globals.Record(0x002F, BiffBytes().U16(1).U16(1).U16(1).Zeros(48));
         StreamCursor cursor;
         ASSERT_EQ(cursor.Feed(globals.Bytes(), kLoose), StreamCursor::Result::Continues);
-        BiffBytes block;
-        for (int i = 0; i < 8; ++i) block.Record(0x0031, c.zeroBodies ? BiffBytes().Zeros(20) : random(20));
-        block.Record(0x0892, random(40));  // a later record type, taken on its type where encrypted
-        const auto result = cursor.Feed(block.Bytes(), {true, nullptr, true});
+        const auto block = c.encrypted ? test::EncryptBodies(plain.Bytes(), 7) : plain.Bytes();
+        const auto result = cursor.Feed(block, {true, nullptr, true});
         EXPECT_EQ(result != StreamCursor::Result::Fails, c.passes)
-            << (c.encrypted ? "encrypted" : "plain") << (c.zeroBodies ? ", zero bodies" : "");
+            << (c.filePass ? "after FILEPASS" : "without FILEPASS") << (c.encrypted ? ", encrypted bodies" : ", plain bodies");
     }
 }
 

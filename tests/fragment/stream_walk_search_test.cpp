@@ -143,24 +143,14 @@ TEST(StreamCursor, CellFormatsNameListedFonts) {
         {"a font past the list", false, 9, StreamCursor::Result::Fails},
         {"an encrypted body", true, 9, StreamCursor::Result::Continues},
     };
-    // Encrypts the bodies of `records` as a key stream would: their bytes turn random, headers stay.
-    const auto encrypt = [](std::vector<uint8_t> records) {
-        uint32_t state = 2024;
-        for (size_t at = 0; at + 4 <= records.size(); at += 4 + LoadU16(records.data() + at + 2))
-            for (size_t k = at + 4; k < at + 4 + LoadU16(records.data() + at + 2) && k < records.size(); ++k) {
-                state = state * 1103515245u + 12345u;
-                records[k] ^= uint8_t(state >> 16);
-            }
-        return records;
-    };
     for (const Case& c : cases) {
         BiffBytes fonts;
         for (int i = 0; i < 5; ++i) fonts.Append(font.Bytes());
         auto formats = Join({xf(0), xf(c.font), xf(1)}).Bytes();
         BiffBytes globals = Bof(0x0005);
         if (c.encrypted) {
-            globals.Append(filePass.Bytes()).Append(encrypt(fonts.Bytes()));
-            formats = encrypt(formats);
+            globals.Append(filePass.Bytes()).Append(test::EncryptBodies(fonts.Bytes(), 1));
+            formats = test::EncryptBodies(formats, 2);
         } else {
             globals.Append(fonts.Bytes());
         }

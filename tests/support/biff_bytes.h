@@ -1,8 +1,10 @@
 #pragma once
 // Builds BIFF8 record bytes for tests: little-endian fields appended in order.
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
+#include <random>
 #include <string_view>
 #include <vector>
 
@@ -57,6 +59,18 @@ inline BiffBytes Join(std::initializer_list<BiffBytes> parts) {
     BiffBytes all;
     for (const BiffBytes& part : parts) all.Append(part.Bytes());
     return all;
+}
+
+// `records` (whole records) as a workbook encrypted after its FILEPASS keeps them: every body turned into
+// key-stream bytes, the headers plain.
+inline std::vector<uint8_t> EncryptBodies(std::vector<uint8_t> records, uint32_t seed) {
+    std::mt19937 keyStream(seed);
+    for (size_t at = 0; at + 4 <= records.size();) {
+        const size_t end = std::min(records.size(), at + 4 + (size_t(records[at + 2]) | size_t(records[at + 3]) << 8));
+        for (size_t k = at + 4; k < end; ++k) records[k] ^= uint8_t(keyStream());
+        at = end;
+    }
+    return records;
 }
 
 }  // namespace tabulon::test
